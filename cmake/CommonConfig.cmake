@@ -1,0 +1,15 @@
+# Standard, warnings and Qt strictness shared by every target.
+add_library(kestrin_options INTERFACE)
+target_compile_features(kestrin_options INTERFACE cxx_std_20)
+target_compile_options(kestrin_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor)
+target_compile_definitions(kestrin_options INTERFACE
+    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_CAST_FROM_BYTEARRAY QT_USE_QSTRINGBUILDER)
+if(KESTRIN_WERROR)
+    target_compile_options(kestrin_options INTERFACE -Werror)
+endif()
+if(KESTRIN_WITH_ASAN)
+    target_compile_options(kestrin_options INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(kestrin_options INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+namespace AtomicFile {
+
+// Replaces the file at `path` (through a symbolic link, its target) with `data`: a temporary
+// file in the same folder, flushed to disk, then renamed over it, keeping the old file's mode.
+// On failure the old file stays as it was and a KestrinError names the file and the cause.
+void replace(const QString& path, QByteArrayView data);
+
+} // namespace AtomicFile

@@ -1,0 +1,554 @@
+#include "HiveDocument.h"
+
+#include "HiveSyntax.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+using HiveSyntax::compareNames;
+
+// A stretch of the file: the preamble, one key's header with its lines, or lines that belong to
+// no key (after a key line that could not be read). Blank lines before a key line belong to it.
+struct HiveKey::Section
+{
+    HiveKey* key = nullptr;
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    bool generated = false; // a new key's section, not yet in the file
+};
+
+// One logical line of a section: a value may span continuation lines.
+struct HiveDocument::Item
+{
+    enum Kind
+    {
+        Raw,     // kept as it is: blank, comment, option, or a line that cannot be read
+        KeyLine, // "[path] seconds"
+        Time,    // "#time=..."
+        Value,   // a value line that parsed
+    };
+    Kind kind = Raw;
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    QString name;
+};
+
+namespace {
+
+struct Line
+{
+    qsizetype begin;
+    qsizetype textEnd; // without "\r\n"
+    qsizetype end;     // after the line end
+};
+
+Line lineAt(const QByteArray& s, qsizetype pos, qsizetype limit)
+{
+    const char* data = s.constData();
+    const void* nl = std::memchr(data + pos, '\n', size_t(limit - pos));
+    Line line;
+    line.begin = pos;
+    if (nl) {
+        line.textEnd = static_cast<const char*>(nl) - data;
+        line.end = line.textEnd + 1;
+    } else {
+        line.textEnd = limit;
+        line.end = limit;
+    }
+    if (line.textEnd > pos && data[line.textEnd - 1] == '\r')
+        --line.textEnd;
+    return line;
+}
+
+char firstNonBlank(const QByteArray& s, const Line& line)
+{
+    for (qsizetype i = line.begin; i < line.textEnd; ++i) {
+        const char c = s[i];
+        if (c != ' ' && c != '\t' && c != '\v' && c != '\f' && c != '\r')
+            return c;
+    }
+    return 0;
+}
+
+QByteArrayView textOf(const QByteArray& s, const Line& line)
+{
+    return QByteArrayView(s.constData() + line.begin, line.textEnd - line.begin);
+}
+
+// Reads the value item starting at `line`. Returns where the item ends; `ok` tells whether it
+// parsed. A continuation never swallows a key line.
+qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, HiveSyntax::ParsedValue& out,
+                        bool& ok)
+{
+    using HiveSyntax::ParseResult;
+    ParseResult result = HiveSyntax::parseValueLine(textOf(s, line), out);
+    qsizetype end = line.end;
+    while (result == ParseResult::Continues) {
+        if (end >= limit) {
+            result = ParseResult::Malformed;
+            break;
+        }
+        const Line next = lineAt(s, end, limit);
+        if (firstNonBlank(s, next) == '[') {
+            result = ParseResult::Malformed;
+            break;
+        }
+        result = HiveSyntax::parseHexContinuation(textOf(s, next), out);
+        end = next.end;
+    }
+    ok = result == ParseResult::Complete;
+    return end;
+}
+
+void appendOnNewLine(QByteArray& out, QByteArrayView text)
+{
+    if (!out.isEmpty() && out.back() != '\n')
+        out.append('\n');
+    out.append(text);
+}
+
+} // namespace
+
+HiveKey* HiveKey::findSubkey(QStringView name) const
+{
+    const auto it = subkeyPosition(name);
+    return it != m_subkeys.end() && compareNames((*it)->m_name, name) == 0 ? it->get() : nullptr;
+}
+
+const HiveValue* HiveKey::findValue(QStringView name) const
+{
+    const auto it = const_cast<HiveKey*>(this)->valuePosition(name);
+    return it != m_values.end() && compareNames(it->name, name) == 0 ? &*it : nullptr;
+}
+
+QStringList HiveKey::path() const
+{
+    QStringList names;
+    for (const HiveKey* key = this; key->m_parent; key = key->m_parent)
+        names.prepend(key->m_name);
+    return names;
+}
+
+std::vector<std::unique_ptr<HiveKey>>::const_iterator HiveKey::subkeyPosition(QStringView name) const
+{
+    // Files list keys in order, so the new key usually goes last: check there first.
+    if (!m_subkeys.empty() && compareNames(m_subkeys.back()->m_name, name) < 0)
+        return m_subkeys.end();
+    return std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
+                            [](const std::unique_ptr<HiveKey>& k, QStringView n) { return compareNames(k->m_name, n) < 0; });
+}
+
+std::vector<HiveValue>::iterator HiveKey::valuePosition(QStringView name)
+{
+    if (!m_values.empty() && compareNames(m_values.back().name, name) < 0)
+        return m_values.end();
+    return std::lower_bound(m_values.begin(), m_values.end(), name,
+                            [](const HiveValue& v, QStringView n) { return compareNames(v.name, n) < 0; });
+}
+
+HiveDocument::HiveDocument() : m_root(std::make_unique<HiveKey>()) {}
+
+HiveDocument::~HiveDocument() = default;
+
+std::unique_ptr<HiveDocument> HiveDocument::fromBytes(QByteArray bytes)
+{
+    std::unique_ptr<HiveDocument> doc(new HiveDocument);
+    doc->m_source = std::move(bytes);
+    doc->parse();
+    return doc;
+}
+
+std::unique_ptr<HiveDocument> HiveDocument::createEmpty(QByteArray preamble)
+{
+    std::unique_ptr<HiveDocument> doc(new HiveDocument);
+    doc->m_source = std::move(preamble);
+    doc->parse();
+    return doc;
+}
+
+void HiveDocument::parse()
+{
+    const QByteArray& s = m_source;
+    const qsizetype size = s.size();
+    const Line first = lineAt(s, 0, size);
+    if (textOf(s, first) != HiveSyntax::header) {
+        m_valid = false;
+        return;
+    }
+
+    auto preamble = std::make_unique<HiveKey::Section>();
+    HiveKey::Section* current = preamble.get();
+    m_sections.push_back(std::move(preamble));
+
+    HiveKey* currentKey = nullptr;
+    bool inPreamble = true;
+    qsizetype blankStart = -1;
+    HiveSyntax::ParsedValue parsed;
+    qsizetype pos = first.end;
+    while (pos < size) {
+        const Line line = lineAt(s, pos, size);
+        const char c = firstNonBlank(s, line);
+        if (!c) {
+            if (blankStart < 0)
+                blankStart = line.begin;
+            pos = line.end;
+            continue;
+        }
+        if (c == '[') {
+            const qsizetype start = blankStart >= 0 ? blankStart : line.begin;
+            current->end = start;
+            auto section = std::make_unique<HiveKey::Section>();
+            section->begin = start;
+            current = section.get();
+            m_sections.push_back(std::move(section));
+            const auto path = HiveSyntax::parseKeyLine(textOf(s, line));
+            currentKey = path ? ensureKey(*path, false) : nullptr;
+            if (currentKey) {
+                current->key = currentKey;
+                currentKey->m_sections.push_back(current);
+            }
+            inPreamble = false;
+        } else if ((c == '"' || c == '@') && currentKey) {
+            bool ok;
+            const qsizetype end = readValueItem(s, line, size, parsed, ok);
+            if (ok) {
+                const auto it = currentKey->valuePosition(parsed.name);
+                if (it != currentKey->m_values.end() && compareNames(it->name, parsed.name) == 0)
+                    it->value = std::move(parsed.value); // a repeated name: the last one wins
+                else
+                    currentKey->m_values.insert(it, HiveValue{parsed.name, std::move(parsed.value), false});
+                parsed = {};
+            }
+            blankStart = -1;
+            pos = end;
+            continue;
+        } else if (c == '#') {
+            const QByteArrayView text = textOf(s, line).trimmed();
+            if (currentKey) {
+                if (text.startsWith("#class="))
+                    currentKey->m_hasClass = true;
+                else if (text == "#link")
+                    currentKey->m_isLink = true;
+            } else if (inPreamble && text.startsWith("#arch=")) {
+                m_architecture = text.sliced(6).toByteArray();
+                if (m_architecture != "win32" && m_architecture != "win64") {
+                    // Wine refuses such a file whole; so do we.
+                    m_valid = false;
+                    m_root = std::make_unique<HiveKey>();
+                    m_sections.clear();
+                    return;
+                }
+            }
+        }
+        blankStart = -1;
+        pos = line.end;
+    }
+    current->end = size;
+}
+
+HiveKey* HiveDocument::ensureKey(const QStringList& path, bool markNew)
+{
+    HiveKey* key = m_root.get();
+    for (const QString& name : path) {
+        const auto it = key->subkeyPosition(name);
+        if (it != key->m_subkeys.end() && compareNames((*it)->m_name, name) == 0) {
+            key = it->get();
+            continue;
+        }
+        auto child = std::make_unique<HiveKey>();
+        child->m_name = name;
+        child->m_parent = key;
+        HiveKey* created = child.get();
+        key->m_subkeys.insert(it, std::move(child));
+        if (markNew) {
+            created->m_dirty = true;
+            m_touched.insert(created);
+            m_touched.insert(key);
+            m_modified = true;
+        }
+        key = created;
+    }
+    return key;
+}
+
+HiveKey* HiveDocument::findKey(const QStringList& path) const
+{
+    HiveKey* key = m_root.get();
+    for (const QString& name : path) {
+        key = key->findSubkey(name);
+        if (!key)
+            return nullptr;
+    }
+    return key;
+}
+
+HiveKey* HiveDocument::createKey(const QStringList& path)
+{
+    return ensureKey(path, true);
+}
+
+void HiveDocument::setValue(HiveKey* key, const QString& name, const RegistryValue& value)
+{
+    const auto it = key->valuePosition(name);
+    if (it != key->m_values.end() && compareNames(it->name, name) == 0) {
+        if (it->value == value)
+            return;
+        it->value = value; // an existing value keeps the spelling of its name
+        it->modified = true;
+    } else {
+        key->m_values.insert(it, HiveValue{name, value, true});
+    }
+    key->m_dirty = true;
+    m_touched.insert(key);
+    m_modified = true;
+}
+
+bool HiveDocument::deleteValue(HiveKey* key, QStringView name)
+{
+    const auto it = key->valuePosition(name);
+    if (it == key->m_values.end() || compareNames(it->name, name) != 0)
+        return false;
+    key->m_values.erase(it);
+    key->m_dirty = true;
+    m_touched.insert(key);
+    m_modified = true;
+    return true;
+}
+
+void HiveDocument::deleteKey(HiveKey* key)
+{
+    HiveKey* parent = key->m_parent;
+    if (!parent)
+        return;
+    std::unordered_set<const HiveKey*> doomed;
+    std::vector<const HiveKey*> stack{key};
+    while (!stack.empty()) {
+        const HiveKey* k = stack.back();
+        stack.pop_back();
+        doomed.insert(k);
+        m_touched.erase(const_cast<HiveKey*>(k));
+        for (const auto& child : k->m_subkeys)
+            stack.push_back(child.get());
+    }
+    std::erase_if(m_sections, [&](const std::unique_ptr<HiveKey::Section>& s) { return s->key && doomed.count(s->key); });
+    const auto it = parent->subkeyPosition(key->m_name);
+    parent->m_subkeys.erase(it);
+    m_touched.insert(parent); // it may now be an empty key that needs a section of its own
+    m_modified = true;
+}
+
+HiveKey::Section* HiveDocument::firstSectionFrom(const HiveKey* key, bool includeSelf) const
+{
+    if (includeSelf && !key->m_sections.empty())
+        return key->m_sections.front();
+    for (const auto& child : key->m_subkeys) {
+        if (HiveKey::Section* s = firstSectionFrom(child.get(), true))
+            return s;
+    }
+    return nullptr;
+}
+
+void HiveDocument::placeNewSections()
+{
+    for (HiveKey* key : m_touched) {
+        if (!key->m_sections.empty() || !key->needsSection())
+            continue;
+        // Wine writes keys in a depth-first walk: the new section goes before the section of the
+        // first key that follows this one in that walk.
+        HiveKey::Section* successor = firstSectionFrom(key, false);
+        for (const HiveKey* node = key; !successor && node->m_parent; node = node->m_parent) {
+            const auto& siblings = node->m_parent->m_subkeys;
+            auto it = node->m_parent->subkeyPosition(node->m_name);
+            for (++it; it != siblings.end() && !successor; ++it)
+                successor = firstSectionFrom(it->get(), true);
+        }
+        auto section = std::make_unique<HiveKey::Section>();
+        section->key = key;
+        section->generated = true;
+        key->m_sections.push_back(section.get());
+        key->m_dirty = true;
+        auto at = m_sections.end();
+        if (successor) {
+            at = std::find_if(m_sections.begin(), m_sections.end(),
+                              [successor](const std::unique_ptr<HiveKey::Section>& s) { return s.get() == successor; });
+        }
+        m_sections.insert(at, std::move(section));
+    }
+}
+
+std::vector<HiveDocument::Item> HiveDocument::itemsOf(const HiveKey::Section& section) const
+{
+    std::vector<Item> items;
+    const QByteArray& s = m_source;
+    qsizetype pos = section.begin;
+    bool sawKeyLine = false;
+    HiveSyntax::ParsedValue parsed;
+    while (pos < section.end) {
+        const Line line = lineAt(s, pos, section.end);
+        const char c = firstNonBlank(s, line);
+        Item item;
+        item.begin = line.begin;
+        item.end = line.end;
+        if (c == '[' && !sawKeyLine) {
+            item.kind = Item::KeyLine;
+            sawKeyLine = true;
+        } else if (c == '#' && textOf(s, line).trimmed().startsWith("#time=")) {
+            item.kind = Item::Time;
+        } else if (c == '"' || c == '@') {
+            bool ok;
+            item.end = readValueItem(s, line, section.end, parsed, ok);
+            if (ok) {
+                item.kind = Item::Value;
+                item.name = parsed.name;
+            }
+        }
+        items.push_back(std::move(item));
+        pos = items.back().end;
+    }
+    return items;
+}
+
+void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis)
+{
+    // Writes the first section of a changed key: values that were changed or added are written
+    // as Wine writes them, everything else of the section stays as it was.
+    const HiveKey::Section& section = *key->m_sections.front();
+    if (section.generated) {
+        appendOnNewLine(out, "\n");
+        out.append(HiveSyntax::formatKeyHeader(key->path(), nowMillis));
+        for (const HiveValue& v : key->m_values)
+            out.append(HiveSyntax::formatValue(v.name, v.value));
+        return;
+    }
+
+    std::vector<std::vector<Item>> itemsPerSection;
+    for (const HiveKey::Section* s : key->m_sections)
+        itemsPerSection.push_back(itemsOf(*s));
+    auto inFile = [&](QStringView name) {
+        for (const auto& items : itemsPerSection) {
+            for (const Item& item : items) {
+                if (item.kind == Item::Value && compareNames(item.name, name) == 0)
+                    return true;
+            }
+        }
+        return false;
+    };
+    std::vector<const HiveValue*> added;
+    for (const HiveValue& v : key->m_values) {
+        if (v.modified && !inFile(v.name))
+            added.push_back(&v);
+    }
+
+    std::unordered_set<const HiveValue*> written;
+    for (size_t sectionIndex = 0; sectionIndex < itemsPerSection.size(); ++sectionIndex) {
+        const auto& items = itemsPerSection[sectionIndex];
+        const bool firstSection = sectionIndex == 0;
+        qsizetype anchor = -1; // new values that sort last go after this item
+        for (qsizetype i = 0; i < qsizetype(items.size()); ++i) {
+            const Item& item = items[size_t(i)];
+            if (item.kind != Item::Raw || firstNonBlank(m_source, lineAt(m_source, item.begin, item.end)) == '#')
+                anchor = i;
+        }
+        QByteArray text;
+        size_t nextAdded = 0;
+        auto writeAdded = [&](const QString* before) {
+            if (!firstSection)
+                return;
+            for (; nextAdded < added.size(); ++nextAdded) {
+                if (before && compareNames(added[nextAdded]->name, *before) >= 0)
+                    break;
+                appendOnNewLine(text, HiveSyntax::formatValue(added[nextAdded]->name, added[nextAdded]->value));
+            }
+        };
+        for (qsizetype i = 0; i < qsizetype(items.size()); ++i) {
+            const Item& item = items[size_t(i)];
+            const QByteArrayView original(m_source.constData() + item.begin, item.end - item.begin);
+            switch (item.kind) {
+            case Item::KeyLine:
+                if (firstSection)
+                    appendOnNewLine(text, HiveSyntax::formatKeyHeader(key->path(), nowMillis));
+                else
+                    appendOnNewLine(text, original);
+                break;
+            case Item::Time:
+                if (!firstSection)
+                    appendOnNewLine(text, original);
+                break;
+            case Item::Value: {
+                writeAdded(&item.name);
+                const HiveValue* v = key->findValue(item.name);
+                if (!v)
+                    break; // deleted
+                if (!v->modified) {
+                    appendOnNewLine(text, original);
+                } else if (written.insert(v).second) {
+                    appendOnNewLine(text, HiveSyntax::formatValue(v->name, v->value));
+                }
+                break;
+            }
+            case Item::Raw:
+                appendOnNewLine(text, original);
+                break;
+            }
+            if (i == anchor)
+                writeAdded(nullptr);
+        }
+        writeAdded(nullptr);
+        if (firstSection) {
+            appendOnNewLine(out, text);
+        } else {
+            // Later sections are written where they stand; remember their text for then.
+            m_laterSectionText[key->m_sections[sectionIndex]] = text;
+        }
+    }
+}
+
+QByteArray HiveDocument::serialize(qint64 nowMillis)
+{
+    placeNewSections();
+    QByteArray out;
+    out.reserve(m_source.size() + 4096);
+    m_savedSpans.clear();
+    m_laterSectionText.clear();
+    for (const auto& section : m_sections) {
+        const qsizetype begin = out.size();
+        HiveKey* key = section->key;
+        if (!key || !key->m_dirty) {
+            appendOnNewLine(out, QByteArrayView(m_source.constData() + section->begin, section->end - section->begin));
+        } else if (key->m_sections.front() == section.get()) {
+            writeKey(out, key, nowMillis);
+        } else {
+            appendOnNewLine(out, m_laterSectionText[section.get()]);
+        }
+        // A section begins on a new line; a missing line end before it belongs to the one before.
+        const qsizetype adjustedBegin = begin < out.size() && begin > 0 && out[begin - 1] != '\n' ? begin + 1 : begin;
+        m_savedSpans.emplace_back(qMin(adjustedBegin, out.size()), out.size());
+    }
+    m_saved = out;
+    return out;
+}
+
+void HiveDocument::acceptSaved()
+{
+    m_source = std::move(m_saved);
+    m_saved.clear();
+    for (size_t i = 0; i < m_sections.size(); ++i) {
+        m_sections[i]->begin = m_savedSpans[i].first;
+        m_sections[i]->end = m_savedSpans[i].second;
+        m_sections[i]->generated = false;
+    }
+    // Section spans must cover the file without gaps: a newline added in front of a section
+    // belongs to the previous one.
+    for (size_t i = 0; i + 1 < m_sections.size(); ++i)
+        m_sections[i]->end = m_sections[i + 1]->begin;
+    for (HiveKey* key : m_touched) {
+        key->m_dirty = false;
+        for (HiveValue& v : key->m_values)
+            v.modified = false;
+    }
+    m_touched.clear();
+    m_modified = false;
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "RegistryValue.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class HiveDocument;
+
+struct HiveValue
+{
+    QString name; // empty for the default value
+    RegistryValue value;
+    bool modified = false; // changed since the file was read or last saved
+};
+
+// One key of a hive. Subkeys and values stay sorted in Wine's name order, which is also the
+// order in which the registry enumerates them.
+class HiveKey
+{
+public:
+    const QString& name() const { return m_name; }
+    HiveKey* parent() const { return m_parent; }
+    const std::vector<std::unique_ptr<HiveKey>>& subkeys() const { return m_subkeys; }
+    const std::vector<HiveValue>& values() const { return m_values; }
+
+    HiveKey* findSubkey(QStringView name) const;
+    const HiveValue* findValue(QStringView name) const;
+    // The names from the hive's root down to this key.
+    QStringList path() const;
+
+private:
+    friend class HiveDocument;
+    struct Section;
+
+    std::vector<std::unique_ptr<HiveKey>>::const_iterator subkeyPosition(QStringView name) const;
+    std::vector<HiveValue>::iterator valuePosition(QStringView name);
+    bool needsSection() const { return !m_values.empty() || m_subkeys.empty() || m_hasClass || m_isLink; }
+
+    QString m_name;
+    HiveKey* m_parent = nullptr;
+    std::vector<std::unique_ptr<HiveKey>> m_subkeys;
+    std::vector<HiveValue> m_values;
+    std::vector<Section*> m_sections; // the parts of the file that describe this key, in file order
+    bool m_dirty = false;             // its sections must be written anew
+    bool m_hasClass = false;
+    bool m_isLink = false;
+};
+
+// The contents of one registry file: the key tree, and the file's text kept in sections so
+// that a save writes every untouched key back exactly as it was read.
+class HiveDocument
+{
+public:
+    // Parses Wine's registry text. Never fails: lines that cannot be read are kept as they are.
+    // A text whose first line is not Wine's header gives an invalid, empty document.
+    static std::unique_ptr<HiveDocument> fromBytes(QByteArray bytes);
+    // An empty document that will be written with `preamble` (header, comment and options).
+    static std::unique_ptr<HiveDocument> createEmpty(QByteArray preamble);
+
+    HiveDocument(const HiveDocument&) = delete;
+    HiveDocument& operator=(const HiveDocument&) = delete;
+    ~HiveDocument();
+
+    bool isValid() const { return m_valid; }
+    bool isModified() const { return m_modified; }
+    // The value of the "#arch=" option, empty when there is none.
+    QByteArray architecture() const { return m_architecture; }
+    const QByteArray& source() const { return m_source; }
+
+    const HiveKey& root() const { return *m_root; }
+    HiveKey* findKey(const QStringList& path) const;
+
+    // Changes. Each marks only what it touches for rewriting.
+    HiveKey* createKey(const QStringList& path);
+    void setValue(HiveKey* key, const QString& name, const RegistryValue& value);
+    bool deleteValue(HiveKey* key, QStringView name);
+    void deleteKey(HiveKey* key); // with all its subkeys; not the root
+
+    // The file's new text, keys changed now stamped with `nowMillis`. After the text was
+    // stored, acceptSaved() makes it the document's source.
+    QByteArray serialize(qint64 nowMillis);
+    void acceptSaved();
+
+private:
+    struct Item;
+
+    HiveDocument();
+    void parse();
+    HiveKey* ensureKey(const QStringList& path, bool markNew);
+    void placeNewSections();
+    HiveKey::Section* firstSectionFrom(const HiveKey* key, bool includeSelf) const;
+    std::vector<Item> itemsOf(const HiveKey::Section& section) const;
+    void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis);
+
+    QByteArray m_source;
+    std::unique_ptr<HiveKey> m_root;
+    std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
+    std::unordered_set<HiveKey*> m_touched;                      // keys that may need a new section
+    std::vector<std::pair<qsizetype, qsizetype>> m_savedSpans;   // from the last serialize()
+    QByteArray m_saved;
+    std::unordered_map<const HiveKey::Section*, QByteArray> m_laterSectionText;
+    QByteArray m_architecture;
+    bool m_valid = true;
+    bool m_modified = false;
+};

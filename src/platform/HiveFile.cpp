@@ -1,0 +1,158 @@
+#include "HiveFile.h"
+
+#include "AtomicFile.h"
+#include "HiveSyntax.h"
+#include "KestrinError.h"
+#include "WineServer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Holds an exclusive lock on a folder for as long as it lives.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString& folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd >= 0) {
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+std::shared_ptr<HiveFile> HiveFile::open(const QString& path)
+{
+    static QHash<QString, std::shared_ptr<HiveFile>> files;
+    const QString key = QFileInfo(path).absoluteFilePath();
+    std::shared_ptr<HiveFile>& file = files[key];
+    if (!file)
+        file.reset(new HiveFile(key));
+    return file;
+}
+
+HiveFile::HiveFile(QString path) : m_path(std::move(path)) {}
+
+QString HiveFile::prefixPath() const
+{
+    return QFileInfo(m_path).absolutePath();
+}
+
+HiveFile::Identity HiveFile::identityOnDisk() const
+{
+    Identity id;
+    struct stat st;
+    if (::stat(QFile::encodeName(m_path).constData(), &st) == 0) {
+        id.exists = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+        id.size = st.st_size;
+        id.mtimeNanos = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return id;
+}
+
+QByteArray HiveFile::newFilePreamble() const
+{
+    // What Wine writes at the top of a new file. The architecture must match the prefix's, which
+    // system.reg records.
+    const QString name = QFileInfo(m_path).fileName();
+    QByteArray preamble = HiveSyntax::header.toByteArray() + '\n';
+    if (name == QStringLiteral("system.reg"))
+        preamble += ";; All keys relative to REGISTRY\\\\Machine\n";
+    else if (name == QStringLiteral("userdef.reg"))
+        preamble += ";; All keys relative to REGISTRY\\\\User\\\\.Default\n";
+    else
+        preamble += ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
+    QFile system(prefixPath() + QStringLiteral("/system.reg"));
+    if (name != QStringLiteral("system.reg") && system.open(QIODevice::ReadOnly)) {
+        for (int i = 0; i < 8 && !system.atEnd(); ++i) {
+            const QByteArray line = system.readLine().trimmed();
+            if (line == "#arch=win32" || line == "#arch=win64") {
+                preamble += '\n' + line + '\n';
+                break;
+            }
+        }
+    }
+    return preamble;
+}
+
+void HiveFile::reload(const Identity& identity)
+{
+    m_identity = identity;
+    m_readError.clear();
+    m_loaded = true;
+    if (!identity.exists) {
+        m_document = HiveDocument::createEmpty(newFilePreamble());
+        return;
+    }
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_readError = QStringLiteral("Could not read %1: %2.").arg(m_path, file.errorString());
+        m_document = HiveDocument::fromBytes({});
+        return;
+    }
+    m_document = HiveDocument::fromBytes(file.readAll());
+}
+
+const HiveDocument& HiveFile::current()
+{
+    const Identity now = identityOnDisk();
+    if (!m_loaded || now != m_identity)
+        reload(now);
+    return *m_document;
+}
+
+void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
+{
+    FolderLock lock(prefixPath());
+    if (WineServer::isRunning(prefixPath())) {
+        throw KestrinError(QStringLiteral("Wine is running in the prefix %1, and it would overwrite any change to its "
+                                          "registry. Close the Windows programs of this prefix first, then try again.")
+                               .arg(prefixPath()));
+    }
+    current();
+    if (!m_readError.isEmpty())
+        throw KestrinError(m_readError);
+    if (!m_document->isValid()) {
+        throw KestrinError(
+            QStringLiteral("%1 is not a Wine registry file, so Kestrin does not change it.").arg(m_path));
+    }
+    try {
+        change(*m_document);
+        if (!m_document->isModified())
+            return;
+        const QByteArray bytes = m_document->serialize(QDateTime::currentMSecsSinceEpoch());
+        AtomicFile::replace(m_path, bytes);
+        m_document->acceptSaved();
+        m_identity = identityOnDisk();
+    } catch (...) {
+        // Whatever was half done in memory is dropped: the file is the truth.
+        m_loaded = false;
+        throw;
+    }
+}

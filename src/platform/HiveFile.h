@@ -1,0 +1,56 @@
+#pragma once
+
+#include "HiveDocument.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <sys/types.h>
+
+// A registry file of a prefix and its parsed contents, shared by every registry object of the
+// process. Reads see the file as it is on disk now; every change is saved at once.
+class HiveFile
+{
+public:
+    // The one instance for the file at `path` (a hive in its prefix's folder).
+    static std::shared_ptr<HiveFile> open(const QString& path);
+
+    const QString& path() const { return m_path; }
+    QString prefixPath() const;
+
+    // The contents as the file is now, re-read first when it changed on disk. A missing file
+    // reads as empty; a file that is not a registry file reads as empty and invalid.
+    const HiveDocument& current();
+
+    // Applies `change` to the file's current contents and saves them at once, holding the
+    // prefix's lock so that other Kestrin processes neither interleave nor get overwritten.
+    // Throws KestrinError, writing nothing, when Wine serves the prefix, when the file is not
+    // a registry file or cannot be read, and when the save fails.
+    void modify(const std::function<void(HiveDocument&)>& change);
+
+    HiveFile(const HiveFile&) = delete;
+    HiveFile& operator=(const HiveFile&) = delete;
+
+private:
+    explicit HiveFile(QString path);
+
+    struct Identity
+    {
+        bool exists = false;
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        qint64 mtimeNanos = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    Identity identityOnDisk() const;
+    void reload(const Identity& identity);
+    QByteArray newFilePreamble() const;
+
+    QString m_path;
+    std::unique_ptr<HiveDocument> m_document;
+    Identity m_identity;
+    QString m_readError;
+    bool m_loaded = false;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+// The one exception type of every layer. It carries the text the user reads in the error box.
+class KestrinError : public std::exception
+{
+public:
+    explicit KestrinError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+
+    const QString& message() const noexcept { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};

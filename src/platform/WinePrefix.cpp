@@ -1,0 +1,27 @@
+#include "WinePrefix.h"
+
+#include <QDir>
+
+WinePrefix::WinePrefix(QString path) : m_path(std::move(path))
+{
+    while (m_path.size() > 1 && m_path.endsWith(QLatin1Char('/')))
+        m_path.chop(1);
+}
+
+WinePrefix WinePrefix::fromEnvironment()
+{
+    const QString fromEnv = qEnvironmentVariable("WINEPREFIX");
+    if (!fromEnv.isEmpty())
+        return WinePrefix(fromEnv);
+    return WinePrefix(QDir::homePath() + QStringLiteral("/.wine"));
+}
+
+QString WinePrefix::systemHivePath() const
+{
+    return m_path + QStringLiteral("/system.reg");
+}
+
+QString WinePrefix::userHivePath() const
+{
+    return m_path + QStringLiteral("/user.reg");
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// A Wine prefix: the folder that holds a Windows installation's registry files and drives.
+class WinePrefix
+{
+public:
+    explicit WinePrefix(QString path);
+
+    // $WINEPREFIX, else ~/.wine, as Wine itself chooses.
+    static WinePrefix fromEnvironment();
+
+    const QString& path() const { return m_path; }
+    QString systemHivePath() const; // HKEY_LOCAL_MACHINE
+    QString userHivePath() const;   // HKEY_CURRENT_USER
+
+private:
+    QString m_path;
+};
