@@ -295,7 +295,7 @@ std::optional<QStringList> parseKeyLine(QByteArrayView line)
     qsizetype pos = 0;
     while (pos < line.size() && isSpace(line[pos]))
         ++pos;
-    if (pos == line.size() || line[pos] != '[')
+    if (pos == line.size() || line[pos] != '[' || line.contains('\0'))
         return std::nullopt;
     QString path;
     if (parseString(line, pos + 1, ']', path) < 0)
@@ -328,6 +328,9 @@ QByteArray formatKeyHeader(const QStringList& path, qint64 unixMillis)
 
 ParseResult parseValueLine(QByteArrayView line, ParsedValue& out)
 {
+    // Wine reads lines as C strings: a NUL byte cuts the line short, so such a line is damaged.
+    if (line.contains('\0'))
+        return ParseResult::Malformed;
     qsizetype pos = 0;
     while (pos < line.size() && isSpace(line[pos]))
         ++pos;

@@ -1,0 +1,292 @@
+#include "platform/HiveDocument.h"
+#include "platform/HiveSyntax.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray readData(const QString& name)
+{
+    QFile f(QStringLiteral(KESTRIN_TEST_DATA "/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList path(const QString& text)
+{
+    return text.split(u'\\');
+}
+
+const QString uninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+constexpr qint64 stamp = 1796687600000; // a fixed "now" for the keys a test changes
+
+} // namespace
+
+class TestHiveDocument : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void writesUnchangedFilesUnchanged_data();
+    void writesUnchangedFilesUnchanged();
+    void readsTheFixture();
+    void rewritesOnlyTheChangedKey();
+    void placesNewKeysInWineOrder();
+    void placesNewValuesInNameOrder();
+    void deletesKeysWithSubkeys();
+    void keepsAnEmptyParentAsAKey();
+    void mergesSectionsAndNamesWithoutCase();
+    void survivesBrokenFiles_data();
+    void survivesBrokenFiles();
+    void keepsOverlongLines();
+    void savedDocumentRebases();
+};
+
+void TestHiveDocument::writesUnchangedFilesUnchanged_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("system.reg") << u"prefix/system.reg"_s;
+    QTest::newRow("user.reg") << u"prefix/user.reg"_s;
+    QTest::newRow("userdef.reg") << u"prefix/userdef.reg"_s;
+}
+
+void TestHiveDocument::writesUnchangedFilesUnchanged()
+{
+    QFETCH(QString, file);
+    const QByteArray bytes = readData(file);
+    QVERIFY(!bytes.isEmpty());
+    auto doc = HiveDocument::fromBytes(bytes);
+    QVERIFY(doc->isValid());
+    QVERIFY(!doc->isModified());
+    QCOMPARE(doc->serialize(stamp), bytes);
+}
+
+void TestHiveDocument::readsTheFixture()
+{
+    auto doc = HiveDocument::fromBytes(readData(u"prefix/system.reg"_s));
+    QCOMPARE(doc->architecture(), QByteArray("win64"));
+    const HiveKey* baer = doc->findKey(path(uninstall + u"\\Baer"_s));
+    QVERIFY(baer);
+    QCOMPARE(baer->findValue(u"UninstallString"_s)->value.toText(),
+             u"C:\\Program Files\\B\u00e4r\\uninstall.exe \"quoted arg\" \\\\server\\share"_s);
+    // Value and key names match without regard to letter case and keep their own.
+    const HiveKey* upper = doc->findKey(path(uninstall.toLower() + u"\\upper"_s));
+    QVERIFY(upper);
+    QCOMPARE(upper->name(), u"UPPER"_s);
+    QVERIFY(upper->findValue(u"uninstallstring"_s));
+    const HiveKey* types = doc->findKey(path(uninstall + u"\\Types"_s));
+    QVERIFY(types);
+    QVERIFY(types->findValue(QString())); // the default value "@"
+    // Subkeys enumerate in Wine's order.
+    const HiveKey* list = doc->findKey(path(uninstall));
+    QStringList names;
+    for (const auto& k : list->subkeys())
+        names << k->name();
+    QCOMPARE(names, (QStringList{u"Baer"_s, u"EmptyCommand"_s, u"EmptyName"_s, u"FooTool_is1"_s, u"lowercase"_s,
+                                 u"NoCommand"_s, u"Twin1"_s, u"Twin2"_s, u"Types"_s, u"UPPER"_s,
+                                 u"{6B2A1C44-0F5E-4C59-9D1E-1B2C3D4E5F60}"_s}));
+}
+
+void TestHiveDocument::rewritesOnlyTheChangedKey()
+{
+    const QByteArray before = readData(u"prefix/system.reg"_s);
+    auto doc = HiveDocument::fromBytes(before);
+    HiveKey* baer = doc->findKey(path(uninstall + u"\\Baer"_s));
+    doc->setValue(baer, u"Comments"_s, RegistryValue::fromString(u"new"_s));
+    const QByteArray after = doc->serialize(stamp);
+
+    const QByteArray header = "\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Baer]";
+    const qsizetype start = before.indexOf(header);
+    const qsizetype end = before.indexOf("\n[", start + 1);
+    QVERIFY(start > 0 && end > start);
+    const qsizetype grown = after.size() - before.size();
+    // Everything before and after the key is as it was, byte for byte.
+    QCOMPARE(after.left(start), before.left(start));
+    QCOMPARE(after.mid(end + grown), before.mid(end));
+    const QByteArray section = after.mid(start, end + grown - start);
+    QVERIFY2(section.contains("\n\"Comments\"=\"new\"\n\"DisplayName\""), section.constData());
+    QVERIFY(section.contains("] 1796687600\n#time=1dd86a622f29800\n"));
+    // Untouched values of the changed key keep their exact text.
+    QVERIFY(section.contains("\"UninstallString\"=\"C:\\\\Program Files\\\\B\\xe4r\\\\uninstall.exe"));
+
+    // Setting a value to what it already holds changes nothing.
+    auto again = HiveDocument::fromBytes(before);
+    HiveKey* key = again->findKey(path(uninstall + u"\\Baer"_s));
+    again->setValue(key, u"UNINSTALLSTRING"_s, key->findValue(u"UninstallString"_s)->value);
+    QVERIFY(!again->isModified());
+}
+
+void TestHiveDocument::placesNewKeysInWineOrder()
+{
+    const QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n"
+                            "\n[K\\\\KTest] 1\n#time=1\n\"a\"=\"1\"\n"
+                            "\n[K\\\\KTest\\\\Sub] 1\n#time=1\n\"a\"=\"1\"\n"
+                            "\n[K\\\\Z_a] 1\n#time=1\n\"a\"=\"1\"\n";
+    auto doc = HiveDocument::fromBytes(text);
+    // Wine walks the tree depth first, so KTest2 follows all of KTest's subkeys; names compare
+    // lower-cased, so "_" (0x5f) sorts before letters and Z_a precedes Zab.
+    doc->setValue(doc->createKey(path(u"K\\KTest2"_s)), u"v"_s, RegistryValue::fromDword(2));
+    doc->setValue(doc->createKey(path(u"K\\Zab"_s)), u"v"_s, RegistryValue::fromDword(3));
+    doc->setValue(doc->createKey(path(u"K\\A"_s)), u"v"_s, RegistryValue::fromDword(1));
+    doc->createKey(path(u"K\\KTest\\Empty"_s));
+    const QByteArray out = doc->serialize(stamp);
+    QStringList keys;
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.startsWith('['))
+            keys << QString::fromLatin1(line.left(line.indexOf(']') + 1));
+    }
+    QCOMPARE(keys, (QStringList{u"[K\\\\A]"_s, u"[K\\\\KTest]"_s, u"[K\\\\KTest\\\\Empty]"_s, u"[K\\\\KTest\\\\Sub]"_s,
+                                u"[K\\\\KTest2]"_s, u"[K\\\\Z_a]"_s, u"[K\\\\Zab]"_s}));
+    QVERIFY(out.contains("\n\n[K\\\\KTest\\\\Empty] 1796687600\n#time=1dd86a622f29800\n\n[K\\\\KTest\\\\Sub]"));
+    QVERIFY(out.endsWith("\n\n[K\\\\Zab] 1796687600\n#time=1dd86a622f29800\n\"v\"=dword:00000003\n"));
+}
+
+void TestHiveDocument::placesNewValuesInNameOrder()
+{
+    const QByteArray text = "WINE REGISTRY Version 2\n\n[K] 1\n#time=1\n#class=\"c\"\n\"b\"=\"1\"\n;note\n\"d\"=\"1\"\n";
+    auto doc = HiveDocument::fromBytes(text);
+    HiveKey* key = doc->findKey({u"K"_s});
+    doc->setValue(key, u"e"_s, RegistryValue::fromString(u"5"_s));
+    doc->setValue(key, u"a"_s, RegistryValue::fromString(u"0"_s));
+    doc->setValue(key, u"c"_s, RegistryValue::fromString(u"3"_s));
+    doc->setValue(key, QString(), RegistryValue::fromString(u"@"_s));
+    QCOMPARE(doc->serialize(stamp), QByteArray("WINE REGISTRY Version 2\n\n[K] 1796687600\n#time=1dd86a622f29800\n"
+                                               "#class=\"c\"\n@=\"@\"\n\"a\"=\"0\"\n\"b\"=\"1\"\n;note\n\"c\"=\"3\"\n"
+                                               "\"d\"=\"1\"\n\"e\"=\"5\"\n"));
+}
+
+void TestHiveDocument::deletesKeysWithSubkeys()
+{
+    const QByteArray before = readData(u"prefix/system.reg"_s);
+    auto doc = HiveDocument::fromBytes(before);
+    doc->deleteKey(doc->findKey(path(uninstall + u"\\Twin2"_s)));
+    const QByteArray after = doc->serialize(stamp);
+    QVERIFY(!after.contains("Uninstall\\\\Twin2"));
+    QVERIFY(after.contains("Uninstall\\\\Twin1]"));
+    auto reread = HiveDocument::fromBytes(after);
+    QVERIFY(!reread->findKey(path(uninstall + u"\\Twin2\\Components"_s)));
+    // Only the deleted sections are gone.
+    const qsizetype start = before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Twin2]");
+    const qsizetype end = before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Types]");
+    QVERIFY(start > 0 && end > start);
+    QCOMPARE(after, before.left(start) + before.mid(end));
+}
+
+void TestHiveDocument::keepsAnEmptyParentAsAKey()
+{
+    // A key with subkeys and no values has no section; once its last subkey goes it needs one,
+    // or the key itself would vanish from the file.
+    auto doc = HiveDocument::fromBytes("WINE REGISTRY Version 2\n\n[P\\\\Only] 1\n#time=1\n\"a\"=\"1\"\n");
+    doc->deleteKey(doc->findKey(path(u"P\\Only"_s)));
+    const QByteArray out = doc->serialize(stamp);
+    QCOMPARE(out, QByteArray("WINE REGISTRY Version 2\n\n[P] 1796687600\n#time=1dd86a622f29800\n"));
+    QVERIFY(HiveDocument::fromBytes(out)->findKey({u"P"_s}));
+}
+
+void TestHiveDocument::mergesSectionsAndNamesWithoutCase()
+{
+    const QByteArray text = "WINE REGISTRY Version 2\n\n[KEdge] 1\n#time=1\n\"V\"=\"1\"\n\"v\"=\"2\"\n"
+                            "\n[kedge] 2\n\"W\"=\"3\"\n";
+    auto doc = HiveDocument::fromBytes(text);
+    HiveKey* key = doc->findKey({u"KEDGE"_s});
+    QVERIFY(key);
+    QCOMPARE(key->name(), u"KEdge"_s);
+    QCOMPARE(key->values().size(), size_t(2));
+    QCOMPARE(key->findValue(u"V"_s)->value.toText(), u"2"_s); // the last one wins
+    QCOMPARE(key->findValue(u"w"_s)->value.toText(), u"3"_s);
+
+    doc->setValue(key, u"W"_s, RegistryValue::fromString(u"4"_s));
+    const QByteArray out = doc->serialize(stamp);
+    auto reread = HiveDocument::fromBytes(out);
+    QCOMPARE(reread->findKey({u"KEdge"_s})->findValue(u"W"_s)->value.toText(), u"4"_s);
+    QCOMPARE(reread->findKey({u"KEdge"_s})->findValue(u"V"_s)->value.toText(), u"2"_s);
+}
+
+void TestHiveDocument::survivesBrokenFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QByteArray>("keptLine"); // the damaged text that must survive a change
+
+    QTest::newRow("bad escape") << u"bad-escape.reg"_s << true << QByteArray("\"V\"=\"ends with backslash\\\n");
+    QTest::newRow("unterminated string") << u"unterminated-string.reg"_s << true
+                                         << QByteArray("\"V\"=\"no closing quote\n");
+    QTest::newRow("odd hex") << u"odd-hex.reg"_s << true << QByteArray("\"V\"=hex:0g,12\n\"W\"=hex:123\n");
+    QTest::newRow("blank after hex tag") << u"hex-space-after-tag.reg"_s << true << QByteArray("\"HexSp\"=hex: 01 , 02\n");
+    QTest::newRow("continuation into a key") << u"truncated-continuation.reg"_s << true
+                                             << QByteArray("\"V\"=hex:01,02,\\\n");
+    QTest::newRow("continuation at the end") << u"continuation-at-eof.reg"_s << true
+                                             << QByteArray("\"V\"=hex:01,02,\\\n");
+    QTest::newRow("unknown tag") << u"unknown-tag.reg"_s << true << QByteArray("\"V\"=str(3):\"x\"\n\"W\"=blob:12\n");
+    QTest::newRow("bad key line") << u"bad-key-line.reg"_s << true
+                                  << QByteArray("[Software\\\\Unterminated 1796687552\n\"Orphan\"=\"kept\"\n");
+    QTest::newRow("value before any key") << u"value-before-key.reg"_s << true << QByteArray("\"Early\"=\"no key\"\n");
+    QTest::newRow("garbage line") << u"garbage-line.reg"_s << true << QByteArray("this is not a value\n");
+    QTest::newRow("no final newline") << u"missing-final-newline.reg"_s << true << QByteArray("\"A\"=\"1\"\n");
+    QTest::newRow("CR LF") << u"crlf.reg"_s << true << QByteArray("\"V\"=\"1\"\r\n\"B\"=hex:01,02,\\\r\n  03\r\n");
+    QTest::newRow("NUL byte") << u"nul-bytes.reg"_s << true << QByteArray("\"V\"=\"a\0b\"\n", 10);
+    QTest::newRow("invalid UTF-8") << u"invalid-utf8.reg"_s << true << QByteArray("\"V\"=\"caf\xc3 \xff\xfe\"\n");
+    QTest::newRow("byte order mark") << u"bom-header.reg"_s << false << QByteArray();
+    QTest::newRow("unknown architecture") << u"bad-arch.reg"_s << false << QByteArray();
+    QTest::newRow("cut inside a line") << u"truncated-mid-line.reg"_s << true << QByteArray("\"V\"=\"abc");
+}
+
+void TestHiveDocument::survivesBrokenFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, valid);
+    QFETCH(QByteArray, keptLine);
+    const QByteArray bytes = readData(u"broken/"_s + file);
+    QVERIFY(!bytes.isEmpty());
+    auto doc = HiveDocument::fromBytes(bytes);
+    QCOMPARE(doc->isValid(), valid);
+    if (!valid) {
+        QVERIFY(doc->root().subkeys().empty());
+        return;
+    }
+    QCOMPARE(doc->serialize(stamp), bytes);
+
+    // A change elsewhere keeps the damaged text where it was.
+    HiveKey* good = doc->findKey(path(u"Software\\Good"_s));
+    if (!good)
+        good = doc->createKey(path(u"Software\\Good"_s));
+    doc->setValue(good, u"New"_s, RegistryValue::fromString(u"x"_s));
+    const QByteArray out = doc->serialize(stamp);
+    QVERIFY2(out.contains(keptLine), out.constData());
+    auto reread = HiveDocument::fromBytes(out);
+    const HiveKey* again = reread->findKey(path(u"Software\\Good"_s));
+    QVERIFY(again);
+    QCOMPARE(again->findValue(u"New"_s)->value.toText(), u"x"_s);
+}
+
+void TestHiveDocument::keepsOverlongLines()
+{
+    QByteArray text = "WINE REGISTRY Version 2\n\n[K] 1\n\"Long\"=\"";
+    text += QByteArray(4 * 1024 * 1024, 'a') + "\"\n\"Bad\"=\"" + QByteArray(1024 * 1024, 'b') + "\n";
+    auto doc = HiveDocument::fromBytes(text);
+    const HiveKey* key = doc->findKey({u"K"_s});
+    QCOMPARE(key->findValue(u"Long"_s)->value.toText().size(), 4 * 1024 * 1024);
+    QVERIFY(!key->findValue(u"Bad"_s));
+    QCOMPARE(doc->serialize(stamp), text);
+}
+
+void TestHiveDocument::savedDocumentRebases()
+{
+    // After a save, the next change again rewrites only what it touches.
+    auto doc = HiveDocument::fromBytes(readData(u"prefix/system.reg"_s));
+    doc->setValue(doc->createKey(path(uninstall + u"\\New"_s)), u"DisplayName"_s, RegistryValue::fromString(u"n"_s));
+    const QByteArray first = doc->serialize(stamp);
+    doc->acceptSaved();
+    QVERIFY(!doc->isModified());
+    QCOMPARE(doc->serialize(stamp + 1000), first);
+    doc->deleteValue(doc->findKey(path(uninstall + u"\\New"_s)), u"DisplayName"_s);
+    const QByteArray second = doc->serialize(stamp + 1000);
+    QCOMPARE(HiveDocument::fromBytes(second)->findKey(path(uninstall + u"\\New"_s))->values().size(), size_t(0));
+    QCOMPARE(second.size(), first.size() - qsizetype(sizeof("\"DisplayName\"=\"n\"\n") - 1));
+}
+
+QTEST_GUILESS_MAIN(TestHiveDocument)
+#include "tst_hivedocument.moc"
