@@ -1,4 +1,241 @@
+#include "TestPrefix.h"
+
+#include "platform/HiveFile.h"
+#include "platform/KestrinError.h"
+#include "platform/WineServer.h"
+
+#include <QDir>
+#include <QRegularExpression>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QStringList fooKey{u"Software"_s, u"Foo"_s};
+
+void setFoo(HiveFile& hive, const QString& value)
+{
+    hive.modify([&](HiveDocument& doc) { doc.setValue(doc.createKey(fooKey), u"V"_s, RegistryValue::fromString(value)); });
+}
+
+QString fooValue(HiveFile& hive)
+{
+    const HiveKey* key = hive.current().findKey(fooKey);
+    const HiveValue* value = key ? key->findValue(u"V"_s) : nullptr;
+    return value ? value->value.toText() : QString();
+}
+
+QStringList strayFiles(const TestPrefix& prefix)
+{
+    return QDir(prefix.path()).entryList(QDir::Files | QDir::Hidden).filter(u".system.reg."_s);
+}
+
+// Holds the write lock on `lockPath` from another process, as a running wineserver does. fcntl
+// locks belong to processes, so the holder must not be this one.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString& lockPath)
+    {
+        QDir().mkpath(QFileInfo(lockPath).absolutePath());
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT, 0600);
+            struct flock fl = {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_len = 1;
+            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
+            (void)!::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char ok = 0;
+        (void)!::read(ready[0], &ok, 1);
+        m_locked = ok == 1;
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~LockHolder()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool locked() const { return m_locked; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_locked = false;
+};
+
+} // namespace
+
+class TestHiveFile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void savesAtomicallyKeepingTheMode();
+    void failedSaveLeavesTheFileAsItWas();
+    void rereadsChangesMadeByOthers();
+    void neverWritesAFileThatIsNotAHive();
+    void createsAMissingHiveAsWineWould();
+    void refusesWritesWhileWineServes();
+    void findsDebiansServerFolder();
+};
+
+void TestHiveFile::savesAtomicallyKeepingTheMode()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    QVERIFY(::chmod(QFile::encodeName(prefix.file(u"system.reg"_s)).constData(), 0640) == 0);
+    struct stat before;
+    ::stat(QFile::encodeName(prefix.file(u"system.reg"_s)).constData(), &before);
+
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    setFoo(*hive, u"saved"_s);
+
+    struct stat after;
+    ::stat(QFile::encodeName(prefix.file(u"system.reg"_s)).constData(), &after);
+    QCOMPARE(after.st_mode & 07777, mode_t(0640));
+    QVERIFY(after.st_ino != before.st_ino); // replaced by rename, not rewritten in place
+    QVERIFY(prefix.read(u"system.reg"_s).contains("\n[Software\\\\Foo] "));
+    QVERIFY(strayFiles(prefix).isEmpty());
+}
+
+void TestHiveFile::failedSaveLeavesTheFileAsItWas()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+
+    // A file size limit makes the write fail half way, as a full disk would.
+    struct rlimit old;
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = rlim_t(original.size() / 2);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    QString message;
+    try {
+        setFoo(*hive, u"lost"_s);
+    } catch (const KestrinError& e) {
+        message = e.message();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY2(message.startsWith(u"Could not save "_s + prefix.file(u"system.reg"_s)), qPrintable(message));
+    QVERIFY2(message.contains(u"left as it was"_s), qPrintable(message));
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
+    QVERIFY(strayFiles(prefix).isEmpty());
+    QCOMPARE(fooValue(*hive), QString()); // the change is not kept in memory either
+    setFoo(*hive, u"later"_s);              // and the next save works
+    QCOMPARE(fooValue(*HiveFile::open(prefix.file(u"system.reg"_s))), u"later"_s);
+}
+
+void TestHiveFile::rereadsChangesMadeByOthers()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.write(u"system.reg"_s, "WINE REGISTRY Version 2\n\n[Software\\\\Foo] 1\n\"V\"=\"one\"\n"));
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    QCOMPARE(fooValue(*hive), u"one"_s);
+
+    // Another program writes the file; the next read and the next write see its version.
+    QVERIFY(prefix.write(u"system.reg"_s, "WINE REGISTRY Version 2\n\n[Software\\\\Foo] 1\n\"V\"=\"other\"\n"
+                                          "\"W\"=\"theirs\"\n"));
+    QCOMPARE(fooValue(*hive), u"other"_s);
+    setFoo(*hive, u"mine"_s);
+    const QByteArray text = prefix.read(u"system.reg"_s);
+    QVERIFY(text.contains("\"V\"=\"mine\"\n\"W\"=\"theirs\"\n"));
+}
+
+void TestHiveFile::neverWritesAFileThatIsNotAHive()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyData(u"broken/bom-header.reg"_s, u"system.reg"_s));
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    QVERIFY(hive->current().root().subkeys().empty());
+    QVERIFY_THROWS_EXCEPTION(KestrinError, setFoo(*hive, u"x"_s));
+    try {
+        setFoo(*hive, u"x"_s);
+    } catch (const KestrinError& e) {
+        QVERIFY(e.message().contains(u"is not a Wine registry file"_s));
+    }
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
+}
+
+void TestHiveFile::createsAMissingHiveAsWineWould()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyData(u"prefix/system.reg"_s, u"system.reg"_s));
+    auto hive = HiveFile::open(prefix.file(u"user.reg"_s));
+    QVERIFY(hive->current().root().subkeys().empty());
+    setFoo(*hive, u"first"_s);
+    const QByteArray text = prefix.read(u"user.reg"_s);
+    QVERIFY2(text.startsWith("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
+                             "\n#arch=win64\n\n[Software\\\\Foo] "),
+             text.constData());
+    QVERIFY(text.endsWith("\"V\"=\"first\"\n"));
+}
+
+void TestHiveFile::refusesWritesWhileWineServes()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    const QStringList locks = WineServer::lockFileCandidates(prefix.path());
+    QVERIFY(!locks.isEmpty());
+    QVERIFY(!WineServer::isRunning(prefix.path()));
+    {
+        LockHolder server(locks.first());
+        QVERIFY(server.locked());
+        QVERIFY(WineServer::isRunning(prefix.path()));
+        QString message;
+        try {
+            setFoo(*hive, u"refused"_s);
+        } catch (const KestrinError& e) {
+            message = e.message();
+        }
+        QVERIFY2(message.contains(u"Wine is running in the prefix "_s + prefix.path()), qPrintable(message));
+        QVERIFY(message.contains(u"Close the Windows programs"_s));
+        QCOMPARE(prefix.read(u"system.reg"_s), original);
+        QVERIFY(hive->current().findKey({u"Software"_s, u"Microsoft"_s})); // reads still work
+    }
+    QDir(QFileInfo(locks.first()).absolutePath()).removeRecursively();
+    QVERIFY(!WineServer::isRunning(prefix.path()));
+    setFoo(*hive, u"allowed"_s);
+    QCOMPARE(fooValue(*hive), u"allowed"_s);
+}
+
+void TestHiveFile::findsDebiansServerFolder()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.write(u"wineserver"_s, "wine-Ab12Cd\n"));
+    struct stat st;
+    QVERIFY(::stat(QFile::encodeName(prefix.path()).constData(), &st) == 0);
+    const QString serverDir = u"server-%1-%2"_s.arg(quint64(st.st_dev), 0, 16).arg(quint64(st.st_ino), 0, 16);
+    const QStringList locks = WineServer::lockFileCandidates(prefix.path());
+    QVERIFY(locks.contains(u"/tmp/.wine-%1/%2/lock"_s.arg(::getuid()).arg(serverDir)));
+    QVERIFY(locks.contains(u"/run/user/%1/wine/%2/lock"_s.arg(::getuid()).arg(serverDir)));
+    QVERIFY(locks.contains(u"/tmp/wine-Ab12Cd/%1/lock"_s.arg(serverDir)));
+}
+
+QTEST_GUILESS_MAIN(TestHiveFile)
 #include "tst_hivefile.moc"

@@ -155,13 +155,14 @@ void TestUsageCache::readFixture_data()
     QTest::addColumn<QString>("subkey");
     QTest::addColumn<bool>("found");
     QTest::addColumn<QStringList>("texts"); // size, last used, frequency, program path
-    QTest::newRow("other letter case")
-        << QStringLiteral("FooTool_is1") << true
-        << QStringList{QStringLiteral("117.74 MB"), QStringLiteral("2003-06-20"), QStringLiteral("occasionally"),
-                       QStringLiteral("C:\\Program Files\\Foo Tool\\foo.exe")};
+    QTest::newRow("other letter case") << QStringLiteral("FooTool_is1") << true
+                                       << QStringList{QStringLiteral("117.74 MB"), QStringLiteral("2003-06-20"),
+                                                      QStringLiteral("occasionally"),
+                                                      QStringLiteral("C:\\Program Files\\Foo Tool\\foo.exe")};
     QTest::newRow("all-ones time") << QStringLiteral("Twin1") << true
                                    << QStringList{QStringLiteral("1,024.00 MB"), QStringLiteral("(Unknown)"),
-                                                  QStringLiteral("frequently"), QStringLiteral("C:\\Twin\\one\\twin.exe")};
+                                                  QStringLiteral("frequently"),
+                                                  QStringLiteral("C:\\Twin\\one\\twin.exe")};
     QTest::newRow("empty texts") << QStringLiteral("TWIN2") << true
                                  << QStringList{QStringLiteral("0.00 MB"), QString(), QString(), QString()};
     const QStringList untouched{Untouched, Untouched, Untouched, Untouched};
@@ -193,10 +194,11 @@ void TestUsageCache::readWrittenRecords_data()
     const QString longPath = QString(300, QLatin1Char('p'));
     QTest::newRow("553 bytes") << record(5, 0, 3, QStringLiteral("C:\\a.exe"), 553) << quint32(RegType::Binary)
                                << QStringList();
-    QTest::newRow("552 bytes, not binary") << record(5, 0, 3, QStringLiteral("C:\\a.exe")) << quint32(RegType::None)
-                                           << QStringList();
+    QTest::newRow("552 bytes, not binary")
+        << record(5, 0, 3, QStringLiteral("C:\\a.exe")) << quint32(RegType::None) << QStringList();
     QTest::newRow("path without NUL") << record(-5, 0, 2, longPath) << quint32(RegType::Binary)
-                                      << QStringList{QString(), QString(), QStringLiteral("rarely"), longPath.left(262)};
+                                      << QStringList{QString(), QString(), QStringLiteral("rarely"),
+                                                     longPath.left(262)};
     QTest::newRow("non-ASCII path") << record(0, 0, 3, QStringLiteral("C:\\B\u00e4r\\\u20ac.exe"))
                                     << quint32(RegType::Binary)
                                     << QStringList{QString(), QString(), QStringLiteral("occasionally"),
@@ -219,9 +221,10 @@ void TestUsageCache::readWrittenRecords()
     }
     UsageCache cache{WinePrefix(prefix.path())};
     cache.LoadUsageKeys();
-    QStringList out{Untouched, Untouched, Untouched, Untouched};
+    const QStringList untouched(4, Untouched);
+    QStringList out = untouched;
     QCOMPARE(cache.ReadUsageInfo(QStringLiteral("written"), out[0], out[1], out[2], out[3]), !texts.isEmpty());
-    QCOMPARE(out, texts.isEmpty() ? QStringList{Untouched, Untouched, Untouched, Untouched} : texts);
+    QCOMPARE(out, texts.isEmpty() ? untouched : texts);
 
     QString size, lastUsed, frequency, path;
     QVERIFY(cache.ReadUsageInfo(QStringLiteral("footool_IS1"), size, lastUsed, frequency, path));
