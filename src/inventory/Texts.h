@@ -78,8 +78,7 @@ inline const QString sSelectProgram = QStringLiteral("Please select a program yo
 inline const QString sAboutToUninstall =
     QStringLiteral("You are about to uninstall or modify the installed components of the following program");
 inline const QString sUninstallButtonHint = QStringLiteral("Click this button to run the vendor's Uninstall program");
-inline const QString sConfirmDeleteSuffix =
-    QStringLiteral("\" from the list of programs installed on your computer ?");
+inline const QString sConfirmDeleteSuffix = QStringLiteral("\" from the list of programs installed on your computer ?");
 inline const QString sConfirmDeletePrefix = QStringLiteral("Are you sure you want to delete \"");
 inline const QString sUninstallDoneRemoved =
     QStringLiteral("The Uninstall program has completed and the program name was removed from the list of programs "
@@ -94,8 +93,8 @@ inline const QString sFillAllFields = QStringLiteral("Please fill in all fields 
 inline const QString sLogHeader = QStringLiteral(
     "Kestrin Uninstall Log \r\nContains information about programs you have uninstalled from your computer");
 inline const QString sLogUninstallOK = QStringLiteral("Uninstall OK. Uninstaller removed program from list.");
-inline const QString sLogUninstallFailed = QStringLiteral(
-    "Uninstaller did not complete the uninstall process or did not remove program from list.");
+inline const QString sLogUninstallFailed =
+    QStringLiteral("Uninstaller did not complete the uninstall process or did not remove program from list.");
 inline const QString sLogDeletedOK = QStringLiteral("Deleted OK.");
 inline const QString sLogDeleteFailed = QStringLiteral("Failed to delete entry.");
 inline const QString sAuditTitle = QStringLiteral(" Software Audit Report for: ");

@@ -9,6 +9,7 @@
 #include <QtEndian>
 #include <QtNumeric>
 
+#include <array>
 #include <limits>
 
 namespace {
@@ -24,9 +25,11 @@ constexpr qint64 BytesPerMegabyte = qint64(1) << 20;
 constexpr qint64 TicksPerSecond = 10'000'000;
 constexpr qint64 TicksPerDay = TicksPerSecond * 86'400;
 
-template <typename T> T readLittleEndian(const QByteArray& record, int offset)
+using Record = std::array<uchar, UsageCache::RecordSize>;
+
+template <typename T> T readLittleEndian(const Record& record, int offset)
 {
-    return qFromLittleEndian<T>(record.constData() + offset);
+    return qFromLittleEndian<T>(record.data() + offset);
 }
 
 QString unknownDate()
@@ -35,7 +38,7 @@ QString unknownDate()
 }
 
 // Reads the path without assuming the buffer is aligned for 16-bit access.
-QString programPathOf(const QByteArray& record)
+QString programPathOf(const Record& record)
 {
     QString path;
     path.reserve(PathMaxChars);
@@ -103,7 +106,7 @@ bool UsageCache::ReadUsageInfo(const QString& subkeyName, QString& size, QString
         registry.GetDataType(valueName) != RegDataType::Binary)
         return false;
 
-    QByteArray record(RecordSize, '\0');
+    Record record{};
     // The hive may have been re-read from disk since the checks; take only a full record.
     if (registry.ReadBinaryData(valueName, record.data(), RecordSize) != RecordSize)
         return false;
