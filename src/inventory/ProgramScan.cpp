@@ -1,0 +1,126 @@
+#include "ProgramScan.h"
+
+#include "IconResolver.h"
+#include "ProgramListModel.h"
+#include "RegistryAccess.h"
+#include "Texts.h"
+#include "UninstallResolver.h"
+#include "platform/HiveFile.h"
+#include "platform/SystemIconList.h"
+#include "platform/WindowsPaths.h"
+
+namespace {
+
+const QString wow64UninstallKey = QStringLiteral("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+
+bool containsName(const QStringList& names, const QString& name)
+{
+    return names.contains(name, Qt::CaseInsensitive);
+}
+
+// Ends the model's batch however the scan ends, so the list always shows what was read.
+class BatchGuard
+{
+public:
+    explicit BatchGuard(ProgramListModel& model) : m_model(model) { m_model.beginBatch(); }
+    ~BatchGuard() { m_model.endBatch(); }
+    BatchGuard(const BatchGuard&) = delete;
+    BatchGuard& operator=(const BatchGuard&) = delete;
+
+private:
+    ProgramListModel& m_model;
+};
+
+} // namespace
+
+// What lives for one scan: the per-scan caches of the resolvers.
+struct ProgramScan::Pass
+{
+    ProgramListModel& model;
+    UninstallResolver uninstallers;
+    IconResolver icons;
+};
+
+ProgramScan::ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons, int warningIconIndex,
+                         int ownIconIndex)
+    : m_prefix(std::move(prefix)), m_ntFamily(ntFamily), m_icons(icons), m_warningIconIndex(warningIconIndex),
+      m_ownIconIndex(ownIconIndex), m_usage(m_prefix)
+{
+}
+
+QStringList ProgramScan::uninstallKeys() const
+{
+    // In a 64-bit prefix most installers are 32-bit programs whose entries land in the 32-bit view;
+    // without it most installed programs would be missing from the list.
+    QStringList keys{sUninstallKey};
+    if (HiveFile::open(m_prefix.systemHivePath())->current().architecture() == "win64")
+        keys << wow64UninstallKey;
+    return keys;
+}
+
+void ProgramScan::RefreshProgramList(ProgramListModel& model)
+{
+    model.clear();
+    m_usage.LoadUsageKeys();
+
+    const WindowsPaths paths(m_prefix);
+    SystemIconList& iconList = m_icons;
+    Pass pass{model, UninstallResolver(m_prefix),
+              IconResolver(IconResolver::throughPrefix(
+                               paths, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }),
+                           m_ownIconIndex)};
+
+    RegistryAccess reg(m_prefix);
+    reg.RootKey(RegistryRoot::LocalMachine);
+    const QStringList keys = uninstallKeys();
+    BatchGuard batch(model);
+    for (const QString& uninstallKey : keys) {
+        QStringList names;
+        if (reg.OpenKey(uninstallKey, false))
+            reg.GetKeyNames(names);
+        reg.CloseKey();
+        for (const QString& name : std::as_const(names)) {
+            reg.OpenKey(uninstallKey + QLatin1Char('\\') + name, false);
+            ReadProgramEntry(pass, reg, name);
+            reg.CloseKey();
+        }
+    }
+}
+
+void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName)
+{
+    const QString keyPath = reg.hasCurrentKey() ? reg.CurrentPath() : QString();
+    QStringList values;
+    reg.GetValueNames(values);
+    if (!containsName(values, ValueName::DisplayName) || !containsName(values, ValueName::UninstallString))
+        return;
+    const QString name = reg.ReadString(ValueName::DisplayName);
+    const QString command = reg.ReadString(ValueName::UninstallString);
+    const QString icon = reg.ReadString(ValueName::DisplayIcon);
+    if (name.isEmpty() || command.isEmpty())
+        return;
+
+    QString size, lastUsed, frequency, programPath;
+    if (m_ntFamily)
+        m_usage.ReadUsageInfo(subkeyName, size, lastUsed, frequency, programPath);
+    const int iconIndex = pass.icons.ProgramIconIndex(icon, programPath, command);
+    AddProgramItem(pass, name, size, lastUsed, frequency, command, keyPath, iconIndex);
+}
+
+void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
+                                 const QString& frequency, const QString& command, const QString& keyPath,
+                                 int iconIndex)
+{
+    InstalledProgram program;
+    program.Name = name;
+    program.KeyPath = keyPath;
+    program.IconIndex = iconIndex;
+    if (m_ntFamily) {
+        program.Size = size;
+        program.LastUsed = lastUsed;
+        program.Frequency = frequency;
+    }
+    program.UninstallerMissing = pass.uninstallers.UninstallerExists(command) ? -1 : m_warningIconIndex;
+    program.UninstallCommand = command;
+    pass.model.append(std::move(program));
+}

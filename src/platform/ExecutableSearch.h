@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/WindowsPaths.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Finds a program the way a Windows program finds one by name with the default extension ".exe":
+// a name without a folder is looked for in C:\windows\system32, C:\windows\system, C:\windows and then
+// the folders of the PATH handed in; a name with a drive, a UNC or a ".\" start is only checked where it
+// points. ".exe" is added when the name has no extension. Only files are found.
+//
+// Meant to live for one scan: each folder is resolved and listed on first use and kept, so thousands of
+// look-ups cost a hash look-up per folder. Files created meanwhile under a new letter case are missed.
+class ExecutableSearch
+{
+public:
+    // pathVariable: the program PATH, already expanded, folders separated by ";".
+    ExecutableSearch(WindowsPaths paths, const QString& pathVariable);
+    ~ExecutableSearch();
+
+    // The Windows path of the file found, empty when none is.
+    QString find(const QString& name) const;
+    bool found(const QString& name) const { return !find(name).isEmpty(); }
+
+    // The folders searched, in order, without repeats.
+    QStringList folders() const;
+
+private:
+    struct Folder
+    {
+        QString windowsPath;
+        bool resolved = false;
+        QString hostPath; // empty when the folder does not exist
+        bool listed = false;
+        QHash<QString, QString> namesByFoldedName; // first entry in directory order wins
+    };
+
+    bool findInFolder(Folder& folder, const QString& name) const;
+
+    WindowsPaths m_paths;
+    mutable std::vector<Folder> m_folders;
+};

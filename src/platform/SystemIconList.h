@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QHash>
+#include <QImage>
+#include <QString>
+
+#include <vector>
+
+// The one icon list of the run, shared by the small and the large views: an index per existing file,
+// reused for that file until the program ends. A file's pictures come from its own icon resources
+// (PE .exe/.dll/.scr or an .ico file), else a generic picture of its kind; they are decoded only when
+// first shown, so a scan costs a lookup per file.
+class SystemIconList
+{
+public:
+    static constexpr int SmallSize = 16;
+    static constexpr int LargeSize = 32;
+
+    SystemIconList() = default;
+
+    // The index of the existing file at hostPath (a folder does not count); -1 when there is none.
+    int indexOfFile(const QString& hostPath);
+    // Appends pictures that belong to no file (the warning sign, the program's own icon).
+    int addImages(const QImage& small, const QImage& large);
+
+    int count() const { return int(m_entries.size()); }
+    QImage smallImage(int index);
+    QImage largeImage(int index);
+
+private:
+    struct Entry
+    {
+        QString hostPath; // empty for added pictures
+        bool decoded = false;
+        QImage small;
+        QImage large;
+    };
+    void decode(Entry& entry);
+
+    std::vector<Entry> m_entries;
+    QHash<QString, int> m_indexByPath;
+};
+
+// The picture a file without icons of its own shows: an application window for programs, a page
+// for anything else.
+QImage genericFileImage(const QString& fileName, int size);

@@ -1,0 +1,236 @@
+#include "TestPrefix.h"
+
+#include "inventory/PlatformVersion.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/ProgramScan.h"
+#include "inventory/RegistryAccess.h"
+#include "platform/KestrinError.h"
+#include "platform/SystemIconList.h"
+
+#include <QAbstractItemModelTester>
+#include <QLocale>
+#include <QTest>
+
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString uninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+
+struct Row
+{
+    QString name, keyPath, command, size, lastUsed, frequency;
+    bool missing;
+};
+
+} // namespace
+
+class TestProgramScan : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void listsTheWholeFixturePrefix();
+    void readsNoUsageOnThe9xFamily();
+    void tellsThePlatformFamily_data();
+    void tellsThePlatformFamily();
+    void stopsAtANonTextName();
+    void readsOnlyTheNativeViewOf32BitPrefixes();
+    void findsIconsInOrder();
+
+private:
+    void touch(const QString& windowsStylePath) const;
+    QString host(const QString& relative) const { return m_prefix->file(u"drive_c/"_s + relative); }
+
+    std::unique_ptr<TestPrefix> m_prefix;
+    SystemIconList m_icons;
+    int m_warning = -1;
+    int m_own = -1;
+};
+
+void TestProgramScan::initTestCase()
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    qputenv("TZ", "UTC");
+    tzset();
+    m_warning = m_icons.addImages(QImage(16, 16, QImage::Format_ARGB32), QImage(32, 32, QImage::Format_ARGB32));
+    m_own = m_icons.addImages(QImage(16, 16, QImage::Format_ARGB32), QImage(32, 32, QImage::Format_ARGB32));
+}
+
+void TestProgramScan::touch(const QString& relative) const
+{
+    const QString path = host(relative);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+void TestProgramScan::init()
+{
+    m_prefix = std::make_unique<TestPrefix>();
+    QVERIFY(m_prefix->copyFixtureHives());
+    QDir().mkpath(m_prefix->file(u"dosdevices"_s));
+    QVERIFY(QFile::link(u"../drive_c"_s, m_prefix->file(u"dosdevices/c:"_s)));
+    touch(u"Program Files/Foo Tool/unins000.exe"_s);
+    touch(u"Program Files/Foo Tool/foo.exe"_s);
+    touch(u"Program Files/B\u00e4r/uninstall.exe"_s);
+    touch(u"twin/ONE/uninst.exe"_s); // found without regard to letter case
+    touch(u"windows/system32/rundll32.exe"_s);
+    touch(u"windows/system32/msiexec.exe"_s);
+    touch(u"windows/setup.exe"_s);
+}
+
+void TestProgramScan::listsTheWholeFixturePrefix()
+{
+    ProgramListModel model(true);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
+    scan.RefreshProgramList(model);
+
+    const QString wow = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+    const QList<Row> expected{
+        {u"B\u00e4r Editor \u2211 \u753b\u50cf"_s, uninstall + u"\\Baer"_s,
+         u"C:\\Program Files\\B\u00e4r\\uninstall.exe \"quoted arg\" \\\\server\\share"_s, {}, {}, {}, false},
+        {u"Bar Runtime (x86)"_s, uninstall + u"\\{6B2A1C44-0F5E-4C59-9D1E-1B2C3D4E5F60}"_s,
+         u"MsiExec.exe /X{6B2A1C44-0F5E-4C59-9D1E-1B2C3D4E5F60}"_s, {}, {}, {}, false},
+        {u"Foo Tool 1.0"_s, uninstall + u"\\FooTool_is1"_s, u"\"C:\\Program Files\\Foo Tool\\unins000.exe\""_s,
+         u"117.74 MB"_s, u"2003-06-19"_s, u"occasionally"_s, false},
+        {u"Legacy 32-bit Game"_s, wow + u"\\Legacy32"_s, u"\"C:\\Program Files (x86)\\Legacy\\uninst.exe\""_s, {}, {},
+         {}, true},
+        {u"lower case tool"_s, uninstall + u"\\lowercase"_s, u"C:\\Tools\\lower\\uninst.exe /S"_s, {}, {}, {}, true},
+        {u"Twin App"_s, uninstall + u"\\Twin1"_s, u"C:\\Twin\\one\\uninst.exe"_s, u"1,024.00 MB"_s, u"(Unknown)"_s,
+         u"frequently"_s, false},
+        {u"Twin App"_s, uninstall + u"\\Twin2"_s, u"C:\\Twin\\two\\uninst.exe"_s, u"0.00 MB"_s, {}, {}, true},
+        {u"UPPER CASE TOOL"_s, uninstall + u"\\UPPER"_s,
+         u"rundll32.exe advpack.dll,LaunchINFSection C:\\Tools\\upper.inf,Uninstall"_s, {}, {}, {}, false},
+        {u"Value Types Sampler"_s, uninstall + u"\\Types"_s, u"setup /remove"_s, {}, {}, {}, false},
+    };
+    QCOMPARE(model.count(), expected.size());
+    for (int i = 0; i < model.count(); ++i) {
+        const InstalledProgram& p = model.at(i);
+        const Row& row = expected[i];
+        QCOMPARE(p.Name, row.name);
+        QCOMPARE(p.KeyPath, row.keyPath);
+        QCOMPARE(model.subItem(i, model.CommandColumn()), row.command);
+        QCOMPARE(p.Size, row.size);
+        QCOMPARE(p.LastUsed, row.lastUsed);
+        QCOMPARE(p.Frequency, row.frequency);
+        QCOMPARE(p.UninstallerMissing, row.missing ? m_warning : -1);
+    }
+    QCOMPARE(model.columnCount(), 5);
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), u"Last Used On"_s);
+    QCOMPARE(model.index(2, 4).data().toString(), expected[2].command);
+}
+
+void TestProgramScan::readsNoUsageOnThe9xFamily()
+{
+    ProgramListModel model(false);
+    ProgramScan(WinePrefix(m_prefix->path()), false, m_icons, m_warning, m_own).RefreshProgramList(model);
+    QCOMPARE(model.count(), 9);
+    QCOMPARE(model.CommandColumn(), 0);
+    QCOMPARE(model.columnCount(), 2);
+    QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), u"Uninstall Command"_s);
+    for (int i = 0; i < model.count(); ++i) {
+        QVERIFY(model.at(i).Size.isEmpty() && model.at(i).LastUsed.isEmpty() && model.at(i).Frequency.isEmpty());
+        QCOMPARE(model.index(i, 1).data().toString(), model.at(i).UninstallCommand);
+    }
+}
+
+void TestProgramScan::tellsThePlatformFamily_data()
+{
+    QTest::addColumn<QString>("userVersion");
+    QTest::addColumn<bool>("dropNtKeys");
+    QTest::addColumn<bool>("nt");
+    QTest::newRow("fresh prefix") << QString() << false << true;
+    QTest::newRow("win98") << u"win98"_s << false << false;
+    QTest::newRow("win95") << u"win95"_s << false << false;
+    QTest::newRow("winme") << u"winme"_s << false << false;
+    QTest::newRow("winxp") << u"winxp"_s << true << true;
+    QTest::newRow("unknown name falls through") << u"win99"_s << false << true;
+    QTest::newRow("no NT keys, no version") << QString() << true << true;
+}
+
+void TestProgramScan::tellsThePlatformFamily()
+{
+    QFETCH(QString, userVersion);
+    QFETCH(bool, dropNtKeys);
+    QFETCH(bool, nt);
+    const WinePrefix prefix(m_prefix->path());
+    RegistryAccess reg(prefix);
+    if (!userVersion.isEmpty()) {
+        reg.RootKey(RegistryRoot::CurrentUser);
+        QVERIFY(reg.OpenKey(u"Software\\Wine"_s, true));
+        reg.WriteString(u"Version"_s, userVersion);
+    }
+    if (dropNtKeys) {
+        reg.RootKey(RegistryRoot::LocalMachine);
+        QVERIFY(reg.OpenKey(u"Software\\Microsoft\\Windows NT\\CurrentVersion"_s, false));
+        QVERIFY(reg.DeleteValue(u"CurrentVersion"_s));
+    }
+    QCOMPARE(IsNTPlatform(prefix), nt);
+}
+
+void TestProgramScan::stopsAtANonTextName()
+{
+    RegistryAccess reg{WinePrefix(m_prefix->path())};
+    reg.RootKey(RegistryRoot::LocalMachine);
+    QVERIFY(reg.OpenKey(uninstall + u"\\Twin1"_s, false));
+    reg.WriteInteger(u"DisplayName"_s, 5);
+
+    ProgramListModel model(true);
+    ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
+    QString error;
+    try {
+        scan.RefreshProgramList(model);
+    } catch (const KestrinError& e) {
+        error = e.message();
+    }
+    QCOMPARE(error, u"Invalid data type for 'DisplayName'"_s);
+    // Baer, EmptyCommand, EmptyName, FooTool_is1, lowercase, NoCommand come before Twin1.
+    QCOMPARE(model.count(), 3);
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.at(0).Name, u"B\u00e4r Editor \u2211 \u753b\u50cf"_s);
+    QCOMPARE(model.at(2).Name, u"lower case tool"_s);
+}
+
+void TestProgramScan::readsOnlyTheNativeViewOf32BitPrefixes()
+{
+    QByteArray text = m_prefix->read(u"system.reg"_s);
+    text.replace("#arch=win64", "#arch=win32");
+    QVERIFY(m_prefix->write(u"system.reg"_s, text));
+    ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
+    QCOMPARE(scan.uninstallKeys(), QStringList{uninstall});
+    ProgramListModel model(true);
+    scan.RefreshProgramList(model);
+    QCOMPARE(model.count(), 8);
+}
+
+void TestProgramScan::findsIconsInOrder()
+{
+    ProgramListModel model(true);
+    ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
+    auto iconOf = [&](const QString& name) {
+        for (int i = 0; i < model.count(); ++i) {
+            if (model.at(i).KeyPath.endsWith(name))
+                return model.at(i).IconIndex;
+        }
+        return -2;
+    };
+    // The display icon names an existing file: its icon.
+    QCOMPARE(iconOf(u"\\FooTool_is1"_s), m_icons.indexOfFile(host(u"Program Files/Foo Tool/foo.exe"_s)));
+    // No display icon: the uninstaller's own file.
+    QCOMPARE(iconOf(u"\\Twin1"_s), m_icons.indexOfFile(host(u"twin/ONE/uninst.exe"_s)));
+    // Nothing of its own: the program's icon.
+    QCOMPARE(iconOf(u"\\Twin2"_s), m_own);
+    // The same file keeps its index across scans.
+    const int before = iconOf(u"\\Twin1"_s);
+    ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
+    QCOMPARE(iconOf(u"\\Twin1"_s), before);
+}
+
+QTEST_GUILESS_MAIN(TestProgramScan)
+#include "tst_programscan.moc"
