@@ -2,7 +2,7 @@
 # Installs from Debian's packages whatever Kestrin's build and tests need and is missing.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
           wine wine64 xvfb xauth)
 
 missing=()

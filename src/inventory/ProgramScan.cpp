@@ -60,6 +60,7 @@ QStringList ProgramScan::uninstallKeys() const
 
 void ProgramScan::RefreshProgramList(ProgramListModel& model)
 {
+    const HiveFile::ReadBatch batchOfReads;
     model.clear();
     m_usage.LoadUsageKeys();
 

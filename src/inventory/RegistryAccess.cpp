@@ -26,11 +26,6 @@ KestrinError cannotSet(const QString& name)
     return KestrinError(QStringLiteral("Failed to set data for '%1'").arg(name));
 }
 
-bool accessible(const QString& path, int mode)
-{
-    return ::access(QFile::encodeName(path).constData(), mode) == 0;
-}
-
 } // namespace
 
 RegistryAccess::RegistryAccess(WinePrefix prefix) : m_prefix(std::move(prefix)) {}
@@ -39,21 +34,28 @@ RegistryAccess::~RegistryAccess() = default;
 
 void RegistryAccess::RootKey(RegistryRoot root)
 {
-    if (root != m_root)
+    if (root != m_root) {
         CloseKey();
+        m_hive.reset();
+    }
     m_root = root;
 }
 
 std::shared_ptr<HiveFile> RegistryAccess::hive() const
 {
-    switch (m_root) {
-    case RegistryRoot::LocalMachine:
-        return HiveFile::open(m_prefix.systemHivePath());
-    case RegistryRoot::CurrentUser:
-        return HiveFile::open(m_prefix.userHivePath());
-    default:
-        return nullptr; // other roots have no file of their own here
+    if (!m_hive) {
+        switch (m_root) {
+        case RegistryRoot::LocalMachine:
+            m_hive = HiveFile::open(m_prefix.systemHivePath());
+            break;
+        case RegistryRoot::CurrentUser:
+            m_hive = HiveFile::open(m_prefix.userHivePath());
+            break;
+        default:
+            break; // other roots have no file of their own here
+        }
     }
+    return m_hive;
 }
 
 QStringList RegistryAccess::resolve(const QString& path) const
@@ -67,17 +69,13 @@ QStringList RegistryAccess::resolve(const QString& path) const
 bool RegistryAccess::canRead() const
 {
     const auto file = hive();
-    if (!file)
-        return false;
-    return QFileInfo::exists(file->path()) ? accessible(file->path(), R_OK) : accessible(file->prefixPath(), X_OK);
+    return file && file->canRead();
 }
 
 bool RegistryAccess::canWrite() const
 {
     const auto file = hive();
-    if (!file || !accessible(file->prefixPath(), W_OK | X_OK))
-        return false;
-    return !QFileInfo::exists(file->path()) || accessible(file->path(), R_OK | W_OK);
+    return file && file->canWrite();
 }
 
 const HiveKey* RegistryAccess::currentKey()

@@ -83,6 +83,7 @@ private:
     void requireWritableKey(const QString& valueName) const;
 
     WinePrefix m_prefix;
+    mutable std::shared_ptr<HiveFile> m_hive; // of the current root
     RegistryRoot m_root = RegistryRoot::CurrentUser;
     QStringList m_path;
     bool m_open = false;

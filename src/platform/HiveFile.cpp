@@ -43,7 +43,27 @@ private:
     int m_fd;
 };
 
+int batchDepth = 0;
+quint64 batchGeneration = 1; // 0 never matches: outside a batch nothing counts as checked
+
+bool accessible(const QString& path, int mode)
+{
+    return ::access(QFile::encodeName(path).constData(), mode) == 0;
+}
+
 } // namespace
+
+HiveFile::ReadBatch::ReadBatch()
+{
+    if (batchDepth++ == 0)
+        ++batchGeneration;
+}
+
+HiveFile::ReadBatch::~ReadBatch()
+{
+    if (--batchDepth == 0)
+        ++batchGeneration;
+}
 
 std::shared_ptr<HiveFile> HiveFile::open(const QString& path)
 {
@@ -119,12 +139,41 @@ void HiveFile::reload(const Identity& identity)
     m_document = HiveDocument::fromBytes(file.readAll());
 }
 
-const HiveDocument& HiveFile::current()
+bool HiveFile::checkedInThisBatch()
+{
+    return batchDepth > 0 && m_checkedGeneration == batchGeneration;
+}
+
+void HiveFile::refresh()
 {
     const Identity now = identityOnDisk();
     if (!m_loaded || now != m_identity)
         reload(now);
+    m_checkedGeneration = batchDepth > 0 ? batchGeneration : 0;
+}
+
+const HiveDocument& HiveFile::current()
+{
+    if (!m_loaded || !checkedInThisBatch())
+        refresh();
     return *m_document;
+}
+
+bool HiveFile::canRead()
+{
+    if (m_accessGeneration != batchGeneration || batchDepth == 0) {
+        const QString folder = prefixPath();
+        m_readable = QFileInfo::exists(m_path) ? accessible(m_path, R_OK) : accessible(folder, X_OK);
+        m_writable = accessible(folder, W_OK | X_OK) && (!QFileInfo::exists(m_path) || accessible(m_path, R_OK | W_OK));
+        m_accessGeneration = batchGeneration;
+    }
+    return m_readable;
+}
+
+bool HiveFile::canWrite()
+{
+    canRead();
+    return m_writable;
 }
 
 void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
@@ -135,7 +184,7 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
                                           "registry. Close the Windows programs of this prefix first, then try again.")
                                .arg(prefixPath()));
     }
-    current();
+    refresh();
     if (!m_readError.isEmpty())
         throw KestrinError(m_readError);
     if (!m_document->isValid()) {

@@ -23,6 +23,21 @@ public:
     // reads as empty; a file that is not a registry file reads as empty and invalid.
     const HiveDocument& current();
 
+    // Whether we may read the file, and change it (the file and its folder writable by us).
+    bool canRead();
+    bool canWrite();
+
+    // While one lives, each file is compared with the disk once rather than before every read:
+    // a scan reads thousands of values as one operation. Writes always check.
+    class ReadBatch
+    {
+    public:
+        ReadBatch();
+        ~ReadBatch();
+        ReadBatch(const ReadBatch&) = delete;
+        ReadBatch& operator=(const ReadBatch&) = delete;
+    };
+
     // Applies `change` to the file's current contents and saves them at once, holding the
     // prefix's lock so that other Kestrin processes neither interleave nor get overwritten.
     // Throws KestrinError, writing nothing, when Wine serves the prefix, when the file is not
@@ -45,6 +60,8 @@ private:
         bool operator==(const Identity&) const = default;
     };
     Identity identityOnDisk() const;
+    bool checkedInThisBatch();
+    void refresh();
     void reload(const Identity& identity);
     QByteArray newFilePreamble() const;
 
@@ -53,4 +70,8 @@ private:
     Identity m_identity;
     QString m_readError;
     bool m_loaded = false;
+    quint64 m_checkedGeneration = 0;
+    quint64 m_accessGeneration = 0;
+    bool m_readable = false;
+    bool m_writable = false;
 };
