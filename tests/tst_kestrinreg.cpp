@@ -1,0 +1,369 @@
+// kestrin-reg, run as a separate process on a copy of the fixture prefix.
+
+#include "TestPrefix.h"
+
+#include "platform/WineServer.h"
+
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString baerKey = u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Baer"_s;
+const QString baerFullName = u"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Baer"_s;
+const QByteArray baerHeader = "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Baer]";
+
+struct Result
+{
+    int code = -1; // -1 when it crashed or hung
+    QString out;
+    QString err;
+};
+
+void start(QProcess& process, const QString& program, const QStringList& args, const QString& prefix)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"WINEPREFIX"_s, prefix);
+    env.insert(u"WINEDEBUG"_s, u"-all"_s);
+    env.insert(u"HOME"_s, prefix + u"/home"_s); // where Wine would put menu entries
+    QDir().mkpath(prefix + u"/home"_s);
+    process.setProcessEnvironment(env);
+    process.setStandardInputFile(QProcess::nullDevice()); // no terminal: nobody to ask
+    process.start(program, args);
+}
+
+Result finish(QProcess& process, int timeoutMs)
+{
+    const bool finished = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
+    process.kill(); // when it hangs
+    process.waitForFinished();
+    return {finished ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Result run(const QString& program, const QStringList& args, const QString& prefix, int timeoutMs = 60000)
+{
+    QProcess process;
+    start(process, program, args, prefix);
+    return finish(process, timeoutMs);
+}
+
+// Ends the prefix's wineserver and removes the folder Debian's Wine made for it in /tmp.
+void stopWine(const QString& wineserver, const QString& prefix)
+{
+    run(wineserver, {u"-k"_s}, prefix);
+    run(wineserver, {u"-w"_s}, prefix);
+    QFile nameFile(prefix + u"/wineserver"_s);
+    const QString name =
+        nameFile.open(QIODevice::ReadOnly) ? QString::fromUtf8(nameFile.readAll().trimmed()) : QString();
+    if (name.startsWith(u"wine-"_s) && !name.contains(u'/'))
+        QDir(QDir::tempPath() + u'/' + name).removeRecursively();
+}
+
+// The lines of a hive split where the section of the key with `header` begins and ends.
+struct Split
+{
+    QList<QByteArray> before, section, after;
+};
+Split splitAtSection(const QByteArray& file, const QByteArray& header)
+{
+    const QList<QByteArray> lines = file.split('\n');
+    qsizetype begin = 0;
+    while (begin < lines.size() && !lines.at(begin).startsWith(header))
+        ++begin;
+    qsizetype end = begin;
+    while (end < lines.size() && !lines.at(end).isEmpty())
+        ++end;
+    return {lines.mid(0, begin), lines.mid(begin, end - begin), lines.mid(end)};
+}
+
+// Holds the lock a running wineserver holds. fcntl locks belong to a process, and a process never
+// sees its own lock as held, so a forked child takes it.
+class LockHolder
+{
+public:
+    explicit LockHolder(const QString& lockPath) : m_lockPath(lockPath)
+    {
+        const QString serverDir = QFileInfo(lockPath).absolutePath();
+        QDir().mkpath(serverDir);
+        for (const QString& dir : {QFileInfo(serverDir).absolutePath(), serverDir})
+            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = QFile::encodeName(lockPath);
+        m_pid = ::fork();
+        if (m_pid == 0) { // only async-signal-safe calls from here
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            struct flock lock = {};
+            lock.l_type = F_WRLCK;
+            lock.l_len = 1;
+            const int fd = ::open(path.constData(), O_RDWR | O_CREAT, 0600);
+            if (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0)
+                ::pause(); // until killed
+            ::_exit(1);
+        }
+    }
+    ~LockHolder()
+    {
+        if (m_pid > 0 && ::kill(m_pid, SIGKILL) == 0)
+            ::waitpid(m_pid, nullptr, 0);
+        QFile::remove(m_lockPath);
+    }
+
+private:
+    QString m_lockPath;
+    pid_t m_pid = -1;
+};
+
+} // namespace
+
+class TestKestrinReg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_binary = qEnvironmentVariable("KESTRIN_REG");
+        QVERIFY2(QFileInfo(m_binary).isExecutable(), "KESTRIN_REG must name the built kestrin-reg");
+    }
+    void init()
+    {
+        m_prefix = std::make_unique<TestPrefix>();
+        QVERIFY(m_prefix->copyFixtureHives());
+    }
+
+    void queryPrintsKeyAndValues()
+    {
+        const QString displayLine = u"    DisplayName    REG_SZ    B\u00e4r Editor \u2211 \u753b\u50cf\n"_s;
+        Result r = reg({u"query"_s, baerKey});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, u'\n' + baerFullName + u'\n' +
+                            u"    Comments    REG_SZ    Line with \"double quotes\" and a backslash \\ end\n"_s +
+                            displayLine +
+                            u"    UninstallString    REG_SZ    C:\\Program Files\\B\u00e4r\\uninstall.exe "
+                            "\"quoted arg\" \\\\server\\share\n\n"_s);
+        r = reg({u"QUERY"_s, u"hkey_local_machine"_s + baerKey.mid(4), u"/v"_s, u"DisplayName"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, u'\n' + baerFullName + u'\n' + displayLine + u'\n');
+    }
+
+    void addStoresEachType_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("fileLine");
+        // Wine writes \x with four digits before a character that is a hex digit.
+        QTest::newRow("string") << u"REG_SZ"_s << u"Gr\u00fc\u00dfe"_s << u"Gr\u00fc\u00dfe"_s
+                                << QByteArray("\"V\"=\"Gr\\xfc\\x00dfe\"");
+        QTest::newRow("expandable") << u"REG_EXPAND_SZ"_s << u"%SystemRoot%\\x"_s << u"%SystemRoot%\\x"_s
+                                    << QByteArray("\"V\"=str(2):\"%SystemRoot%\\\\x\"");
+        QTest::newRow("multi") << u"REG_MULTI_SZ"_s << u"a\\0b c\\0"_s << u"a\\0b c"_s
+                               << QByteArray("\"V\"=str(7):\"a\\0b c\\0\"");
+        QTest::newRow("dword max") << u"REG_DWORD"_s << u"4294967295"_s << u"0xffffffff"_s
+                                   << QByteArray("\"V\"=dword:ffffffff");
+        QTest::newRow("dword hex") << u"REG_DWORD"_s << u"0x2A"_s << u"0x2a"_s << QByteArray("\"V\"=dword:0000002a");
+        QTest::newRow("qword") << u"REG_QWORD"_s << u"0x100000001"_s << u"0x100000001"_s
+                               << QByteArray("\"V\"=hex(b):01,00,00,00,01,00,00,00");
+        QTest::newRow("binary") << u"REG_BINARY"_s << u"00aBff"_s << u"00ABFF"_s << QByteArray("\"V\"=hex:00,ab,ff");
+    }
+    void addStoresEachType()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, data);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, fileLine);
+        const QString key = u"HKLM\\Software\\Kestrin Types"_s;
+        QCOMPARE(reg({u"add"_s, key, u"/v"_s, u"V"_s, u"/t"_s, type.toLower(), u"/d"_s, data}).code, 0);
+        QVERIFY(
+            splitAtSection(m_prefix->read(u"system.reg"_s), "[Software\\\\Kestrin Types]").section.contains(fileLine));
+        QCOMPARE(reg({u"query"_s, key, u"/v"_s, u"V"_s}).out,
+                 u"\nHKEY_LOCAL_MACHINE\\Software\\Kestrin Types\n    V    "_s + type + u"    "_s + shown + u"\n\n"_s);
+    }
+
+    // Exit status and message of runs that change nothing; arguments separated by "|".
+    void changesNothing_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        const QString add = u"add|HKLM\\Software\\Kestrin|/v|V|/t|"_s;
+        const QString baer = baerKey + u'|';
+        QTest::newRow("help") << u"/?"_s << 0 << u"Usage: kestrin-reg query KEY"_s;
+        QTest::newRow("no arguments") << QString() << 2 << u"No operation"_s;
+        QTest::newRow("unknown operation") << u"copy|HKLM\\Software"_s << 2 << u"Unknown operation"_s;
+        QTest::newRow("other root") << u"add|HKU\\.Default\\X"_s << 2 << u"HKEY_CURRENT_USER"_s;
+        QTest::newRow("no root") << u"query|Software\\Wine"_s << 2 << u"HKLM\\"_s;
+        QTest::newRow("/v and /ve") << u"add|HKLM\\Software|/v|x|/ve"_s << 2 << u"not both"_s;
+        QTest::newRow("/v without name") << u"add|HKLM\\Software|/v|/f"_s << 2 << u"needs a value"_s;
+        QTest::newRow("delete the root") << u"delete|HKLM|/f"_s << 2 << u"below"_s;
+        QTest::newRow("unknown type") << add + u"REG_FOO"_s << 2 << u"REG_FOO"_s;
+        QTest::newRow("dword too big") << add + u"REG_DWORD|/d|4294967296"_s << 1 << u"REG_DWORD"_s;
+        QTest::newRow("dword garbage") << add + u"REG_DWORD|/d|12abc"_s << 1 << u"REG_DWORD"_s;
+        QTest::newRow("dword empty") << add + u"REG_DWORD|/d|"_s << 1 << u"REG_DWORD"_s;
+        QTest::newRow("qword too big") << add + u"REG_QWORD|/d|0x10000000000000000"_s << 1 << u"REG_QWORD"_s;
+        QTest::newRow("binary odd") << add + u"REG_BINARY|/d|abc"_s << 1 << u"odd"_s;
+        QTest::newRow("binary not hex") << add + u"REG_BINARY|/d|0g"_s << 1 << u"hex digits"_s;
+        QTest::newRow("multi empty item") << add + u"REG_MULTI_SZ|/d|a\\0\\0b"_s << 1 << u"empty item"_s;
+        QTest::newRow("overwrite without /f") << u"add|"_s + baer + u"/v|displayname|/d|x"_s << 1 << u"/f"_s;
+        QTest::newRow("delete value without /f") << u"delete|"_s + baer + u"/v|DisplayName"_s << 1 << u"/f"_s;
+        QTest::newRow("delete key without /f") << u"delete|"_s + baerKey << 1 << u"/f"_s;
+        QTest::newRow("query missing key") << u"query|HKLM\\Software\\Kestrin"_s << 1 << u"does not exist"_s;
+        QTest::newRow("query missing value") << u"query|"_s + baer + u"/v|Nope"_s << 1 << u"does not exist"_s;
+        QTest::newRow("delete missing value") << u"delete|"_s + baer + u"/ve|/f"_s << 1 << u"does not exist"_s;
+    }
+    void changesNothing()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        const QByteArray system = m_prefix->read(u"system.reg"_s), user = m_prefix->read(u"user.reg"_s);
+        const Result r = reg(args.isEmpty() ? QStringList() : args.split(u'|'));
+        QCOMPARE(r.code, code);
+        QVERIFY2((code == 0 ? r.out : r.err).contains(message), qPrintable(r.err));
+        QVERIFY(m_prefix->read(u"system.reg"_s) == system);
+        QVERIFY(m_prefix->read(u"user.reg"_s) == user);
+    }
+
+    void addChangesOnlyItsKeySection()
+    {
+        const Split before = splitAtSection(m_prefix->read(u"system.reg"_s), baerHeader);
+        QCOMPARE(reg({u"add"_s, baerKey, u"/v"_s, u"Publisher"_s, u"/d"_s, u"B\u00e4r & Co"_s}).code, 0);
+        const Split after = splitAtSection(m_prefix->read(u"system.reg"_s), baerHeader);
+
+        QCOMPARE(after.before, before.before);
+        QCOMPARE(after.after, before.after);
+        QList<QByteArray> expected = before.section.mid(2);
+        expected.insert(2, "\"Publisher\"=\"B\\xe4r & Co\""); // in Wine's name order
+        QCOMPARE(after.section.mid(2), expected);
+        QVERIFY(after.section.at(1).startsWith("#time="));
+        QVERIFY(after.section.at(1) != before.section.at(1));
+    }
+
+    void deletesInTheRightHive()
+    {
+        QCOMPARE(reg({u"delete"_s, baerKey, u"/v"_s, u"Comments"_s, u"/f"_s}).code, 0);
+        QCOMPARE(reg({u"query"_s, baerKey, u"/v"_s, u"Comments"_s}).code, 1);
+        QCOMPARE(reg({u"query"_s, baerKey, u"/v"_s, u"DisplayName"_s}).code, 0);
+
+        const QString tree = u"HKLM\\Software\\Kestrin Tree"_s;
+        QCOMPARE(reg({u"add"_s, tree + u"\\A\\B"_s, u"/v"_s, u"x"_s, u"/d"_s, u"y"_s}).code, 0);
+        QCOMPARE(reg({u"add"_s, tree + u"\\C"_s}).code, 0);
+        QVERIFY(reg({u"query"_s, tree}).out.endsWith(u"Tree\\A\nHKEY_LOCAL_MACHINE\\Software\\Kestrin Tree\\C\n"_s));
+        QCOMPARE(reg({u"delete"_s, tree, u"/f"_s}).code, 0);
+        QCOMPARE(reg({u"query"_s, tree + u"\\A"_s}).code, 1);
+        QVERIFY(!m_prefix->read(u"system.reg"_s).contains("Kestrin Tree"));
+
+        const QByteArray system = m_prefix->read(u"system.reg"_s);
+        const QString userKey = u"HKEY_CURRENT_USER\\Software\\Kestrin User"_s;
+        QCOMPARE(reg({u"add"_s, userKey, u"/ve"_s, u"/d"_s, u"user data"_s}).code, 0);
+        QVERIFY(m_prefix->read(u"system.reg"_s) == system);
+        QVERIFY(splitAtSection(m_prefix->read(u"user.reg"_s), "[Software\\\\Kestrin User]")
+                    .section.contains("@=\"user data\""));
+        QCOMPARE(reg({u"query"_s, u"hkcu\\Software\\Kestrin User"_s, u"/ve"_s}).out,
+                 u"\nHKEY_CURRENT_USER\\Software\\Kestrin User\n    (Default)    REG_SZ    user data\n\n"_s);
+    }
+
+    void refusesWritesWhileWineRuns_data()
+    {
+        QTest::addColumn<bool>("realServer");
+        QTest::addColumn<QStringList>("args");
+        const QStringList add{u"add"_s, baerKey, u"/v"_s, u"New"_s, u"/d"_s, u"x"_s};
+        QTest::newRow("lock held, add") << false << add;
+        QTest::newRow("wineserver, add") << true << add;
+    }
+    void refusesWritesWhileWineRuns()
+    {
+        QFETCH(bool, realServer);
+        QFETCH(QStringList, args);
+        const QString prefix = m_prefix->path();
+        const QByteArray system = m_prefix->read(u"system.reg"_s);
+
+        std::unique_ptr<LockHolder> holder;
+        QProcess server;
+        const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
+        const auto stopServer = qScopeGuard([&] {
+            if (server.state() != QProcess::NotRunning) {
+                stopWine(wineserver, prefix);
+                server.waitForFinished();
+            }
+        });
+        if (realServer) {
+            if (wineserver.isEmpty())
+                QSKIP("Wine is not installed");
+            start(server, wineserver, {u"-p"_s, u"-f"_s}, prefix); // persistent, and our child
+        } else {
+            holder = std::make_unique<LockHolder>(WineServer::lockFileCandidates(prefix).first());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(WineServer::isRunning(prefix), 30000);
+
+        const Result r = reg(args);
+        QVERIFY(r.code > 0);
+        QVERIFY2(r.err.contains(u"Wine is running in the prefix"_s), qPrintable(r.err));
+        QVERIFY(m_prefix->read(u"system.reg"_s) == system);
+        // Reading still works, with a warning that Wine may not have saved its latest changes.
+        const Result query = reg({u"query"_s, baerKey, u"/v"_s, u"DisplayName"_s});
+        QCOMPARE(query.code, 0);
+        QVERIFY(query.err.contains(u"Wine is running"_s));
+    }
+
+    void concurrentAddsLoseNothing()
+    {
+        const QString key = u"HKLM\\Software\\Kestrin Concurrent"_s;
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int i = 0; i < 40; ++i) { // two writers' worth of 20 values each, all at once
+            writers.push_back(std::make_unique<QProcess>());
+            start(*writers.back(), m_binary,
+                  {u"add"_s, key, u"/v"_s, u"V%1"_s.arg(i), u"/t"_s, u"REG_DWORD"_s, u"/d"_s, QString::number(i)},
+                  m_prefix->path());
+        }
+        for (const auto& writer : writers) {
+            const Result r = finish(*writer, 120000);
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+        }
+        const QString out = reg({u"query"_s, key}).out;
+        for (int i = 0; i < 40; ++i)
+            QVERIFY2(out.contains(u"    V%1    REG_DWORD    0x%2\n"_s.arg(i).arg(i, 0, 16)), qPrintable(out));
+    }
+
+    void wineReadsWhatWasAdded()
+    {
+        QString wine = QStandardPaths::findExecutable(u"wine"_s);
+        if (wine.isEmpty())
+            wine = QStandardPaths::findExecutable(u"wine64"_s);
+        const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
+        if (wine.isEmpty() || wineserver.isEmpty())
+            QSKIP("Wine is not installed");
+        const QString prefix = m_prefix->path();
+        const QString key = u"HKLM\\Software\\Kestrin Wine"_s;
+        QCOMPARE(reg({u"add"_s, key, u"/v"_s, u"Greeting"_s, u"/d"_s, u"hello from kestrin"_s}).code, 0);
+        QCOMPARE(reg({u"add"_s, key, u"/v"_s, u"Count"_s, u"/t"_s, u"REG_DWORD"_s, u"/d"_s, u"42"_s}).code, 0);
+
+        const auto stopServer = qScopeGuard([&] { stopWine(wineserver, prefix); });
+        // The copy lacks Wine's own files, so the first start sets the prefix up (seconds).
+        Result r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Greeting"_s}, prefix, 180000);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains(u"Greeting    REG_SZ    hello from kestrin"_s), qPrintable(r.out));
+        r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Count"_s}, prefix, 60000);
+        QVERIFY2(r.out.contains(u"Count    REG_DWORD    0x2a"_s), qPrintable(r.out));
+    }
+
+private:
+    Result reg(const QStringList& args) const { return run(m_binary, args, m_prefix->path()); }
+
+    QString m_binary;
+    std::unique_ptr<TestPrefix> m_prefix;
+};
+
+QTEST_GUILESS_MAIN(TestKestrinReg)
+#include "tst_kestrinreg.moc"
