@@ -35,8 +35,8 @@ QByteArray usageRecord(int i)
 void makePrefix(const QString& dir, int count)
 {
     QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
-    const QStringList cache{u"Software"_s, u"Microsoft"_s, u"Windows"_s, u"CurrentVersion"_s,
-                            u"App Management"_s, u"ARPCache"_s};
+    const QStringList cache{u"Software"_s,       u"Microsoft"_s,      u"Windows"_s,
+                            u"CurrentVersion"_s, u"App Management"_s, u"ARPCache"_s};
     const QStringList uninstall{u"Software"_s, u"Microsoft"_s, u"Windows"_s, u"CurrentVersion"_s, u"Uninstall"_s};
     QByteArray cacheText, uninstallText;
     for (int i = 0; i < count; ++i) {
@@ -44,11 +44,15 @@ void makePrefix(const QString& dir, int count)
         cacheText += '\n' + HiveSyntax::formatKeyHeader(cache + QStringList{name}, 1700000000000) +
                      HiveSyntax::formatValue(u"SlowInfoCache"_s, RegistryValue::fromBinary(usageRecord(i)));
         uninstallText += '\n' + HiveSyntax::formatKeyHeader(uninstall + QStringList{name}, 1700000000000);
-        uninstallText += HiveSyntax::formatValue(u"DisplayIcon"_s, RegistryValue::fromString(u"C:\\Apps\\App%1\\app.exe,0"_s.arg(i)));
-        uninstallText += HiveSyntax::formatValue(u"DisplayName"_s, RegistryValue::fromString(u"Application %1"_s.arg(count - i)));
+        uninstallText += HiveSyntax::formatValue(u"DisplayIcon"_s,
+                                                 RegistryValue::fromString(u"C:\\Apps\\App%1\\app.exe,0"_s.arg(i)));
+        uninstallText +=
+            HiveSyntax::formatValue(u"DisplayName"_s, RegistryValue::fromString(u"Application %1"_s.arg(count - i)));
         uninstallText += HiveSyntax::formatValue(u"Publisher"_s, RegistryValue::fromString(u"Vendor %1"_s.arg(i % 50)));
-        const QString uninstaller = i % 3 ? u"C:\\Apps\\App%1\\uninst.exe"_s.arg(i) : u"C:\\Gone\\App%1\\uninst.exe"_s.arg(i);
-        uninstallText += HiveSyntax::formatValue(u"UninstallString"_s, RegistryValue::fromString(u"\""_s + uninstaller + u"\" /S"_s));
+        const QString uninstaller =
+            i % 3 ? u"C:\\Apps\\App%1\\uninst.exe"_s.arg(i) : u"C:\\Gone\\App%1\\uninst.exe"_s.arg(i);
+        uninstallText += HiveSyntax::formatValue(u"UninstallString"_s,
+                                                 RegistryValue::fromString(u"\""_s + uninstaller + u"\" /S"_s));
 
         const QString folder = dir + u"/drive_c/Apps/App%1"_s.arg(i);
         QDir().mkpath(folder);

@@ -146,7 +146,8 @@ void TestHiveDocument::placesNewKeysInWineOrder()
 
 void TestHiveDocument::placesNewValuesInNameOrder()
 {
-    const QByteArray text = "WINE REGISTRY Version 2\n\n[K] 1\n#time=1\n#class=\"c\"\n\"b\"=\"1\"\n;note\n\"d\"=\"1\"\n";
+    const QByteArray text =
+        "WINE REGISTRY Version 2\n\n[K] 1\n#time=1\n#class=\"c\"\n\"b\"=\"1\"\n;note\n\"d\"=\"1\"\n";
     auto doc = HiveDocument::fromBytes(text);
     HiveKey* key = doc->findKey({u"K"_s});
     doc->setValue(key, u"e"_s, RegistryValue::fromString(u"5"_s));
@@ -169,8 +170,10 @@ void TestHiveDocument::deletesKeysWithSubkeys()
     auto reread = HiveDocument::fromBytes(after);
     QVERIFY(!reread->findKey(path(uninstall + u"\\Twin2\\Components"_s)));
     // Only the deleted sections are gone.
-    const qsizetype start = before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Twin2]");
-    const qsizetype end = before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Types]");
+    const qsizetype start =
+        before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Twin2]");
+    const qsizetype end =
+        before.indexOf("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Types]");
     QVERIFY(start > 0 && end > start);
     QCOMPARE(after, before.left(start) + before.mid(end));
 }
@@ -215,11 +218,12 @@ void TestHiveDocument::survivesBrokenFiles_data()
     QTest::newRow("unterminated string") << u"unterminated-string.reg"_s << true
                                          << QByteArray("\"V\"=\"no closing quote\n");
     QTest::newRow("odd hex") << u"odd-hex.reg"_s << true << QByteArray("\"V\"=hex:0g,12\n\"W\"=hex:123\n");
-    QTest::newRow("blank after hex tag") << u"hex-space-after-tag.reg"_s << true << QByteArray("\"HexSp\"=hex: 01 , 02\n");
-    QTest::newRow("continuation into a key") << u"truncated-continuation.reg"_s << true
-                                             << QByteArray("\"V\"=hex:01,02,\\\n");
-    QTest::newRow("continuation at the end") << u"continuation-at-eof.reg"_s << true
-                                             << QByteArray("\"V\"=hex:01,02,\\\n");
+    QTest::newRow("blank after hex tag") << u"hex-space-after-tag.reg"_s << true
+                                         << QByteArray("\"HexSp\"=hex: 01 , 02\n");
+    QTest::newRow("continuation into a key")
+        << u"truncated-continuation.reg"_s << true << QByteArray("\"V\"=hex:01,02,\\\n");
+    QTest::newRow("continuation at the end")
+        << u"continuation-at-eof.reg"_s << true << QByteArray("\"V\"=hex:01,02,\\\n");
     QTest::newRow("unknown tag") << u"unknown-tag.reg"_s << true << QByteArray("\"V\"=str(3):\"x\"\n\"W\"=blob:12\n");
     QTest::newRow("bad key line") << u"bad-key-line.reg"_s << true
                                   << QByteArray("[Software\\\\Unterminated 1796687552\n\"Orphan\"=\"kept\"\n");

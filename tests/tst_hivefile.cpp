@@ -23,7 +23,8 @@ const QStringList fooKey{u"Software"_s, u"Foo"_s};
 
 void setFoo(HiveFile& hive, const QString& value)
 {
-    hive.modify([&](HiveDocument& doc) { doc.setValue(doc.createKey(fooKey), u"V"_s, RegistryValue::fromString(value)); });
+    hive.modify(
+        [&](HiveDocument& doc) { doc.setValue(doc.createKey(fooKey), u"V"_s, RegistryValue::fromString(value)); });
 }
 
 QString fooValue(HiveFile& hive)
@@ -144,7 +145,7 @@ void TestHiveFile::failedSaveLeavesTheFileAsItWas()
     QCOMPARE(prefix.read(u"system.reg"_s), original);
     QVERIFY(strayFiles(prefix).isEmpty());
     QCOMPARE(fooValue(*hive), QString()); // the change is not kept in memory either
-    setFoo(*hive, u"later"_s);              // and the next save works
+    setFoo(*hive, u"later"_s);            // and the next save works
     QCOMPARE(fooValue(*HiveFile::open(prefix.file(u"system.reg"_s))), u"later"_s);
 }
 
@@ -188,9 +189,10 @@ void TestHiveFile::createsAMissingHiveAsWineWould()
     QVERIFY(hive->current().root().subkeys().empty());
     setFoo(*hive, u"first"_s);
     const QByteArray text = prefix.read(u"user.reg"_s);
-    QVERIFY2(text.startsWith("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
-                             "\n#arch=win64\n\n[Software\\\\Foo] "),
-             text.constData());
+    QVERIFY2(
+        text.startsWith("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n"
+                        "\n#arch=win64\n\n[Software\\\\Foo] "),
+        text.constData());
     QVERIFY(text.endsWith("\"V\"=\"first\"\n"));
 }
 

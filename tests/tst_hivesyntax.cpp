@@ -131,9 +131,8 @@ void TestHiveSyntax::formatsValues_data()
                                   << QByteArray("\"EmptyStr\"=\"\"\n");
     QTest::newRow("expandable") << u"Exp"_s << RegistryValue::fromString(u"%ProgramFiles%\\Foo"_s, RegType::ExpandSz)
                                 << QByteArray("\"Exp\"=str(2):\"%ProgramFiles%\\\\Foo\"\n");
-    QTest::newRow("multi-string")
-        << u"Multi"_s << RegistryValue::fromMultiString({u"one"_s, u"two"_s, u"three"_s})
-        << QByteArray("\"Multi\"=str(7):\"one\\0two\\0three\\0\"\n");
+    QTest::newRow("multi-string") << u"Multi"_s << RegistryValue::fromMultiString({u"one"_s, u"two"_s, u"three"_s})
+                                  << QByteArray("\"Multi\"=str(7):\"one\\0two\\0three\\0\"\n");
     QTest::newRow("dword") << u"Dw"_s << RegistryValue::fromDword(0x12345678) << QByteArray("\"Dw\"=dword:12345678\n");
     QTest::newRow("binary wraps as Wine does")
         << u"Bin"_s << RegistryValue::fromBinary(bin)
@@ -183,11 +182,13 @@ void TestHiveSyntax::parsesValueLines_data()
     const int complete = int(ParseResult::Complete);
     const int malformed = int(ParseResult::Malformed);
     QTest::newRow("str: tag") << QByteArray("\"a\"=str:\"x\"") << complete << RegistryValue::fromString(u"x"_s);
-    QTest::newRow("blanks around =") << QByteArray("  \"a\" \t= \t\"x\"") << complete << RegistryValue::fromString(u"x"_s);
-    QTest::newRow("rest after string ignored") << QByteArray("\"a\"=\"x\" junk") << complete
-                                               << RegistryValue::fromString(u"x"_s);
+    QTest::newRow("blanks around =") << QByteArray("  \"a\" \t= \t\"x\"") << complete
+                                     << RegistryValue::fromString(u"x"_s);
+    QTest::newRow("rest after string ignored")
+        << QByteArray("\"a\"=\"x\" junk") << complete << RegistryValue::fromString(u"x"_s);
     QTest::newRow("short dword") << QByteArray("\"a\"=dword:1") << complete << RegistryValue::fromDword(1);
-    QTest::newRow("one-digit hex bytes") << QByteArray("\"a\"=hex:1,2") << complete << RegistryValue::fromBinary("\x01\x02");
+    QTest::newRow("one-digit hex bytes") << QByteArray("\"a\"=hex:1,2") << complete
+                                         << RegistryValue::fromBinary("\x01\x02");
     QTest::newRow("blank after hex tag") << QByteArray("\"HexSp\"=hex: 01 , 02") << malformed << RegistryValue();
     QTest::newRow("byte above ff") << QByteArray("\"a\"=hex:123") << malformed << RegistryValue();
     QTest::newRow("not hex") << QByteArray("\"a\"=hex:0g") << malformed << RegistryValue();
@@ -196,7 +197,8 @@ void TestHiveSyntax::parsesValueLines_data()
     QTest::newRow("no equals sign") << QByteArray("\"a\" \"x\"") << malformed << RegistryValue();
     QTest::newRow("hex( without close") << QByteArray("\"a\"=hex(2:01") << malformed << RegistryValue();
     QTest::newRow("NUL byte in line") << QByteArray("\"a\"=\"x\0y\"", 9) << malformed << RegistryValue();
-    QTest::newRow("name with equals signs") << QByteArray("\"a=b=c\"=\"=\"") << complete << RegistryValue::fromString(u"="_s);
+    QTest::newRow("name with equals signs")
+        << QByteArray("\"a=b=c\"=\"=\"") << complete << RegistryValue::fromString(u"="_s);
 }
 
 void TestHiveSyntax::parsesValueLines()
@@ -247,7 +249,8 @@ void TestHiveSyntax::parsesKeyLines_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QStringList>("path");
-    QTest::newRow("plain") << QByteArray("[Software\\\\A b] 1796687542") << true << QStringList{u"Software"_s, u"A b"_s};
+    QTest::newRow("plain") << QByteArray("[Software\\\\A b] 1796687542") << true
+                           << QStringList{u"Software"_s, u"A b"_s};
     QTest::newRow("no time") << QByteArray("[A]") << true << QStringList{u"A"_s};
     QTest::newRow("escaped brackets") << QByteArray("[Sub \\[br\\] \"q\" \\xe9] 1") << true
                                       << QStringList{u"Sub [br] \"q\" \u00e9"_s};

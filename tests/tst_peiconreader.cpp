@@ -1,4 +1,5 @@
 #include "platform/PeIconReader.h"
+#include "platform/SystemIconList.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -296,6 +297,7 @@ private Q_SLOTS:
     void choosesBestSize_data();
     void choosesBestSize();
     void readsFiles();
+    void listsIconsOncePerFile();
     void rejectsBrokenPe_data();
     void rejectsBrokenPe();
     void rejectsBrokenIco_data();
@@ -461,6 +463,38 @@ void TestPeIconReader::readsFiles()
     QVERIFY(iconFromFile(dir.filePath(u"text.ico"_s), 0).isEmpty());
     QVERIFY(iconFromFile(dir.filePath(u"missing.exe"_s), 0).isEmpty());
     QVERIFY(iconFromFile(dir.path(), 0).isEmpty());
+}
+
+void TestPeIconReader::listsIconsOncePerFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile pe(dir.filePath(u"app.exe"_s));
+    QVERIFY(pe.open(QIODevice::WriteOnly));
+    pe.write(makePe(
+        false, {TestGroup{QString(), 1, {solidDib(32, 16, qRgb(200, 10, 10)), solidDib(32, 32, qRgb(10, 200, 10))}}}));
+    pe.close();
+    QFile plain(dir.filePath(u"tool.exe"_s));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(QFile::link(dir.filePath(u"app.exe"_s), dir.filePath(u"link.exe"_s)));
+
+    SystemIconList list;
+    const int warning = list.addImages(QImage(16, 16, QImage::Format_ARGB32), QImage(32, 32, QImage::Format_ARGB32));
+    const int app = list.indexOfFile(dir.filePath(u"app.exe"_s));
+    QVERIFY(app > warning);
+    QCOMPARE(list.indexOfFile(dir.filePath(u"link.exe"_s)), app); // one file, one index
+    QCOMPARE(list.indexOfFile(dir.filePath(u"app.exe"_s)), app);
+    QCOMPARE(list.indexOfFile(dir.path()), -1);
+    QCOMPARE(list.indexOfFile(dir.filePath(u"missing.exe"_s)), -1);
+    // Each size comes from the file's own image of that size.
+    QCOMPARE(list.smallImage(app).pixel(8, 8), qRgb(200, 10, 10));
+    QCOMPARE(list.largeImage(app).pixel(16, 16), qRgb(10, 200, 10));
+    // A file without icons shows a generic picture of its kind.
+    const int tool = list.indexOfFile(dir.filePath(u"tool.exe"_s));
+    QVERIFY(tool >= 0 && tool != app);
+    QCOMPARE(list.smallImage(tool).size(), QSize(16, 16));
+    QVERIFY(list.smallImage(tool) != list.smallImage(warning));
 }
 
 void TestPeIconReader::rejectsBrokenPe_data()

@@ -5,11 +5,11 @@
 // One item of the program list: an uninstall entry as the scan found it.
 struct InstalledProgram
 {
-    QString Name;             // "DisplayName", never empty
-    QString KeyPath;          // the entry's key, relative to HKEY_LOCAL_MACHINE
-    int IconIndex = -1;       // into the system icon list; -1 shows no icon
+    QString Name;                // "DisplayName", never empty
+    QString KeyPath;             // the entry's key, relative to HKEY_LOCAL_MACHINE
+    int IconIndex = -1;          // into the system icon list; -1 shows no icon
     int UninstallerMissing = -1; // -1, or the warning icon's index when the uninstaller seems gone
-    QString Size;             // the three usage texts (NT family only), or empty
+    QString Size;                // the three usage texts (NT family only), or empty
     QString LastUsed;
     QString Frequency;
     QString UninstallCommand; // "UninstallString" exactly as read

@@ -68,7 +68,8 @@ void ProgramListModel::endBatch()
     keys.reserve(m_items.size());
     for (size_t i = 0; i < m_items.size(); ++i)
         keys.emplace_back(m_collator.sortKey(m_items[i].Name), i);
-    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     std::vector<InstalledProgram> sorted;
     sorted.reserve(m_items.size());
     for (const auto& key : keys)

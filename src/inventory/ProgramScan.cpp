@@ -11,7 +11,8 @@
 
 namespace {
 
-const QString wow64UninstallKey = QStringLiteral("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+const QString wow64UninstallKey =
+    QStringLiteral("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
 
 bool containsName(const QStringList& names, const QString& name)
 {
@@ -45,8 +46,7 @@ ProgramScan::ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons
                          int ownIconIndex)
     : m_prefix(std::move(prefix)), m_ntFamily(ntFamily), m_icons(icons), m_warningIconIndex(warningIconIndex),
       m_ownIconIndex(ownIconIndex), m_usage(m_prefix)
-{
-}
+{}
 
 QStringList ProgramScan::uninstallKeys() const
 {

@@ -80,7 +80,8 @@ void replace(const QString& path, QByteArrayView data)
         fail(target, error);
     }
     // The rename itself must reach the disk too.
-    const int dirFd = ::open(QFile::encodeName(targetInfo.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd =
+        ::open(QFile::encodeName(targetInfo.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

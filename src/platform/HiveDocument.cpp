@@ -80,8 +80,7 @@ QByteArrayView textOf(const QByteArray& s, const Line& line)
 
 // Reads the value item starting at `line`. Returns where the item ends; `ok` tells whether it
 // parsed. A continuation never swallows a key line.
-qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, HiveSyntax::ParsedValue& out,
-                        bool& ok)
+qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, HiveSyntax::ParsedValue& out, bool& ok)
 {
     using HiveSyntax::ParseResult;
     ParseResult result = HiveSyntax::parseValueLine(textOf(s, line), out);
@@ -137,8 +136,9 @@ std::vector<std::unique_ptr<HiveKey>>::const_iterator HiveKey::subkeyPosition(QS
     // Files list keys in order, so the new key usually goes last: check there first.
     if (!m_subkeys.empty() && compareNames(m_subkeys.back()->m_name, name) < 0)
         return m_subkeys.end();
-    return std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
-                            [](const std::unique_ptr<HiveKey>& k, QStringView n) { return compareNames(k->m_name, n) < 0; });
+    return std::lower_bound(
+        m_subkeys.begin(), m_subkeys.end(), name,
+        [](const std::unique_ptr<HiveKey>& k, QStringView n) { return compareNames(k->m_name, n) < 0; });
 }
 
 std::vector<HiveValue>::iterator HiveKey::valuePosition(QStringView name)
@@ -333,7 +333,8 @@ void HiveDocument::deleteKey(HiveKey* key)
         for (const auto& child : k->m_subkeys)
             stack.push_back(child.get());
     }
-    std::erase_if(m_sections, [&](const std::unique_ptr<HiveKey::Section>& s) { return s->key && doomed.count(s->key); });
+    std::erase_if(m_sections,
+                  [&](const std::unique_ptr<HiveKey::Section>& s) { return s->key && doomed.count(s->key); });
     const auto it = parent->subkeyPosition(key->m_name);
     parent->m_subkeys.erase(it);
     m_touched.insert(parent); // it may now be an empty key that needs a section of its own

@@ -102,8 +102,8 @@ private:
     QByteArray m_source;
     std::unique_ptr<HiveKey> m_root;
     std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
-    std::unordered_set<HiveKey*> m_touched;                      // keys that may need a new section
-    std::vector<std::pair<qsizetype, qsizetype>> m_savedSpans;   // from the last serialize()
+    std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
+    std::vector<std::pair<qsizetype, qsizetype>> m_savedSpans; // from the last serialize()
     QByteArray m_saved;
     std::unordered_map<const HiveKey::Section*, QByteArray> m_laterSectionText;
     QByteArray m_architecture;

@@ -205,14 +205,38 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
             return -1; // a backslash that escapes the end of the line
         const char e = s[pos];
         switch (e) {
-        case 'a': *dest++ = 7; ++pos; break;
-        case 'b': *dest++ = 8; ++pos; break;
-        case 'e': *dest++ = 27; ++pos; break;
-        case 'f': *dest++ = 12; ++pos; break;
-        case 'n': *dest++ = 10; ++pos; break;
-        case 'r': *dest++ = 13; ++pos; break;
-        case 't': *dest++ = 9; ++pos; break;
-        case 'v': *dest++ = 11; ++pos; break;
+        case 'a':
+            *dest++ = 7;
+            ++pos;
+            break;
+        case 'b':
+            *dest++ = 8;
+            ++pos;
+            break;
+        case 'e':
+            *dest++ = 27;
+            ++pos;
+            break;
+        case 'f':
+            *dest++ = 12;
+            ++pos;
+            break;
+        case 'n':
+            *dest++ = 10;
+            ++pos;
+            break;
+        case 'r':
+            *dest++ = 13;
+            ++pos;
+            break;
+        case 't':
+            *dest++ = 9;
+            ++pos;
+            break;
+        case 'v':
+            *dest++ = 11;
+            ++pos;
+            break;
         case 'x': {
             ++pos;
             if (pos == size || !isHexDigit(s[pos])) {
@@ -225,7 +249,14 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
             *dest++ = char16_t(v);
             break;
         }
-        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7': {
             unsigned v = 0;
             for (int i = 0; i < 3 && pos < size && s[pos] >= '0' && s[pos] <= '7'; ++i)
                 v = v * 8 + unsigned(s[pos++] - '0');
@@ -260,8 +291,8 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
 
 qsizetype appendEscaped(QByteArray& out, QStringView text, QByteArrayView delimiters)
 {
-    static constexpr char cEscapes[32] = {0,   0,   0,   0,   0,   0, 0, 'a', 'b', 't', 'n', 'v', 'f', 'r', 0, 0,
-                                          0,   0,   0,   0,   0,   0, 0, 0,   0,   0,   0,   'e', 0,   0,   0, 0};
+    static constexpr char cEscapes[32] = {0, 0, 0, 0, 0, 0, 0, 'a', 'b', 't', 'n', 'v', 'f', 'r', 0, 0,
+                                          0, 0, 0, 0, 0, 0, 0, 0,   0,   0,   0,   'e', 0,   0,   0, 0};
     const qsizetype before = out.size();
     const char16_t* s = text.utf16();
     const qsizetype len = text.size();
@@ -308,8 +339,8 @@ QByteArray formatKeyHeader(const QStringList& path, qint64 unixMillis)
 {
     // FILETIME counts 100 ns steps from 1601; Wine writes both it and the seconds since 1970.
     static constexpr quint64 epochDifference = 11644473600ULL;
-    const quint64 filetime = (quint64(unixMillis / 1000) + epochDifference) * 10000000ULL +
-                             quint64(unixMillis % 1000) * 10000ULL;
+    const quint64 filetime =
+        (quint64(unixMillis / 1000) + epochDifference) * 10000000ULL + quint64(unixMillis % 1000) * 10000ULL;
     QByteArray out;
     out.append('[');
     for (qsizetype i = 0; i < path.size(); ++i) {

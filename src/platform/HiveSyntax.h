@@ -19,7 +19,10 @@ inline constexpr QByteArrayView header = "WINE REGISTRY Version 2";
 // Wine's order of key and value names: UTF-16 units compared after lower-casing, the shorter
 // name first when one is a prefix of the other.
 int compareNames(QStringView a, QStringView b);
-inline bool sameName(QStringView a, QStringView b) { return compareNames(a, b) == 0; }
+inline bool sameName(QStringView a, QStringView b)
+{
+    return compareNames(a, b) == 0;
+}
 
 // Decodes Wine's escapes from `pos` up to the first unescaped `endChar`. Returns the position
 // just past `endChar`, or -1 when the text ends before it.

@@ -42,11 +42,12 @@ QStringList lockFileCandidates(const QString& prefixPath)
     struct stat st;
     if (::stat(QFile::encodeName(prefixPath).constData(), &st) != 0)
         return {};
-    const QString serverDir = QStringLiteral("server-") + hexNumber(quint64(st.st_dev)) + QLatin1Char('-') +
-                              hexNumber(quint64(st.st_ino));
+    const QString serverDir =
+        QStringLiteral("server-") + hexNumber(quint64(st.st_dev)) + QLatin1Char('-') + hexNumber(quint64(st.st_ino));
     const QString uid = QString::number(::getuid());
 
-    QStringList parents{QStringLiteral("/tmp/.wine-") + uid, QStringLiteral("/run/user/") + uid + QStringLiteral("/wine")};
+    QStringList parents{QStringLiteral("/tmp/.wine-") + uid,
+                        QStringLiteral("/run/user/") + uid + QStringLiteral("/wine")};
     // Debian keeps a random folder's name in <prefix>/wineserver when /run/user/<uid> is missing.
     QFile nameFile(prefixPath + QStringLiteral("/wineserver"));
     if (nameFile.open(QIODevice::ReadOnly)) {
