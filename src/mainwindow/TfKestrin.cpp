@@ -1,0 +1,332 @@
+#include "TfKestrin.h"
+
+#include "GuardedCall.h"
+#include "MainActions.h"
+#include "MainCommands.h"
+#include "MainSettings.h"
+#include "Pictures.h"
+#include "ProgramIconModel.h"
+#include "ProgramListView.h"
+#include "controls/MessageBox.h"
+#include "controls/TFramePanel.h"
+#include "inventory/PlatformVersion.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/ProgramScan.h"
+#include "inventory/Texts.h"
+#include "uninstall/UninstallLog.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor FormColor(124, 153, 228);
+const QColor FrameColor(213, 227, 253);
+constexpr int FontPixels = 11;
+constexpr int NoteFontPixels = 12;
+constexpr int LeftSideWidth = 201;
+constexpr int StatusPanelWidth = 150;
+constexpr QSize SelectorSize{181, 210};
+constexpr QSize NoteSize{158, 154};
+constexpr int NoteBottomMargin = 8;
+
+void paint(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace
+
+TfKestrin::TfKestrin(WinePrefix prefix, QString workingFolder, QWidget* parent)
+    : QMainWindow(parent), m_prefix(std::move(prefix)), m_workingFolder(std::move(workingFolder)),
+      m_logPath(UninstallLog(m_workingFolder).LogPath())
+{
+    buildForm();
+    m_actions = new MainActions(this);
+    paint(m_actions->tbarHeader, FormColor);
+    m_commands = new MainCommands(*this, *m_actions);
+    FormCreate();
+    lvPrograms->setFocus();
+}
+
+TfKestrin::~TfKestrin()
+{
+    FormDestroy();
+    // The views ask the icon model for pictures of m_icons, which goes before the base class deletes
+    // its children: the views go first.
+    delete takeCentralWidget();
+}
+
+void TfKestrin::buildForm()
+{
+    setObjectName(QStringLiteral("fKestrin"));
+    setWindowTitle(QStringLiteral("Kestrin"));
+    QFont formFont = font();
+    formFont.setPixelSize(FontPixels);
+    setFont(formFont);
+    resize(740, 545);
+
+    auto* body = new QWidget(this);
+    body->setObjectName(QStringLiteral("body"));
+    paint(body, FormColor);
+    auto* bodyLayout = new QHBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(0);
+    setCentralWidget(body);
+
+    paLeftSide = new QWidget(body);
+    paLeftSide->setObjectName(QStringLiteral("paLeftSide"));
+    paLeftSide->setFixedWidth(LeftSideWidth);
+    bodyLayout->addWidget(paLeftSide);
+
+    fpaHeader = new TFramePanel(paLeftSide);
+    fpaHeader->setObjectName(QStringLiteral("fpaHeader"));
+    fpaHeader->setColor(FrameColor);
+    fpaHeader->setGeometry(9, 16, 181, 41);
+    edSearch = new QLineEdit(fpaHeader);
+    edSearch->setObjectName(QStringLiteral("edSearch"));
+    edSearch->setGeometry(8, 10, 113, 21);
+    buFind = new QPushButton(QStringLiteral("Find"), fpaHeader);
+    buFind->setObjectName(QStringLiteral("buFind"));
+    buFind->setGeometry(126, 10, 46, 22);
+    connect(buFind, &QPushButton::clicked, this, &TfKestrin::buFindClick);
+    connect(edSearch, &QLineEdit::returnPressed, this, &TfKestrin::buFindClick);
+
+    fpaSelector = new TFramePanel(paLeftSide);
+    fpaSelector->setObjectName(QStringLiteral("fpaSelector"));
+    fpaSelector->setColor(FrameColor);
+    fpaSelector->setGeometry(QRect(QPoint(9, 73), SelectorSize));
+    fpaSelector->hide();
+    imgIndicator = new QLabel(fpaSelector);
+    imgIndicator->setObjectName(QStringLiteral("imgIndicator"));
+    imgIndicator->setGeometry(12, 8, 32, 32);
+    lIndicator = new QLabel(fpaSelector);
+    lIndicator->setObjectName(QStringLiteral("lIndicator"));
+    lIndicator->setGeometry(QRect(QPoint(12, 48), NoteSize));
+    lIndicator->setWordWrap(true);
+    lIndicator->setTextFormat(Qt::PlainText); // holds a name from the registry
+    lIndicator->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont noteFont = lIndicator->font();
+    noteFont.setPixelSize(NoteFontPixels);
+    lIndicator->setFont(noteFont);
+    QPalette notePalette = lIndicator->palette();
+    notePalette.setColor(QPalette::WindowText, Qt::blue);
+    lIndicator->setPalette(notePalette);
+
+    paRightSide = new QWidget(body);
+    paRightSide->setObjectName(QStringLiteral("paRightSide"));
+    auto* rightLayout = new QVBoxLayout(paRightSide);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    lvPrograms = new ProgramListView(paRightSide);
+    rightLayout->addWidget(lvPrograms);
+    bodyLayout->addWidget(paRightSide, 1);
+    connect(lvPrograms, &ProgramListView::itemSelectionChanged, this, &TfKestrin::lvProgramsSelectItem);
+    connect(lvPrograms, &ProgramListView::clicked, this, &TfKestrin::lvProgramsClick);
+
+    sbarStatus = statusBar();
+    sbarStatus->setObjectName(QStringLiteral("sbarStatus"));
+    sbarStatusPanel = new QLabel(sbarStatus);
+    sbarStatusPanel->setObjectName(QStringLiteral("sbarStatusPanel"));
+    // The only panel is also the last, which natively reaches to the bar's end.
+    sbarStatusPanel->setMinimumWidth(StatusPanelWidth);
+    sbarStatus->addWidget(sbarStatusPanel, 1);
+}
+
+void TfKestrin::FormCreate()
+{
+    applySettings();
+    setAcceptDrops(true);
+    UninstallTargetFound = false;
+    UninstallPending = false;
+
+    bool nt = true;
+    const bool platformKnown = runGuarded(this, [&] { nt = IsNTPlatform(m_prefix); });
+    setUpProgramList(nt);
+    InitImageLists();
+    if (!platformKnown)
+        return;
+    // A failure shows its error box and skips the rest: the window still comes up with what was read.
+    runGuarded(this, [this] {
+        RefreshProgramList();
+        UpdateStatusCount();
+        if (m_model->count() > 0)
+            selectItem(0);
+        UninstallLog(m_workingFolder).prepare();
+        ActOnCommandLine();
+    });
+}
+
+void TfKestrin::applySettings()
+{
+    MainSettings settings;
+    settings.width = width();
+    settings.height = height();
+    settings.left = x();
+    settings.top = y();
+    if (settings.read(m_prefix)) {
+        // A size that cannot be a window keeps the designed one.
+        resize(settings.width > 0 ? settings.width : width(), settings.height > 0 ? settings.height : height());
+        move(settings.left, settings.top);
+        if (settings.mainViewStyle >= 0 && settings.mainViewStyle <= 3)
+            ChangeViewStyle(settings.mainViewStyle);
+    }
+
+    // Centred on the desktop of all screens together, which overrides the remembered position. This
+    // is the normal rectangle, so it comes before the state.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->virtualGeometry();
+        move(desktop.x() + (desktop.width() - width()) / 2, desktop.y() + (desktop.height() - height()) / 2);
+    }
+
+    if (settings.windowState == MainSettings::Minimized)
+        setWindowState(Qt::WindowMinimized);
+    else if (settings.windowState == MainSettings::Maximized)
+        setWindowState(Qt::WindowMaximized);
+}
+
+void TfKestrin::setUpProgramList(bool ntFamily)
+{
+    m_ntFamily = ntFamily;
+    m_commandColumn = ntFamily ? 3 : 0;
+    m_model = new ProgramListModel(ntFamily, this);
+    m_model->setObjectName(QStringLiteral("programList"));
+    m_iconModel = new ProgramIconModel(m_icons, this);
+    m_iconModel->setSourceModel(m_model);
+    lvPrograms->setModel(m_iconModel);
+    // A scan takes the selection away; a note about an entry no longer selected would mislead.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        if (lvPrograms->selectedRow() < 0)
+            hideNote();
+    });
+}
+
+void TfKestrin::InitImageLists()
+{
+    const auto pictures = [](const QIcon& icon) {
+        return std::pair(icon.pixmap(SystemIconList::SmallSize).toImage(),
+                         icon.pixmap(SystemIconList::LargeSize).toImage());
+    };
+    const auto [warningSmall, warningLarge] = pictures(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    m_warningIconIndex = m_icons.addImages(warningSmall, warningLarge);
+    const auto [ownSmall, ownLarge] = pictures(Pictures::applicationIcon());
+    m_ownIconIndex = m_icons.addImages(ownSmall, ownLarge);
+    m_scan = std::make_unique<ProgramScan>(m_prefix, m_ntFamily, m_icons, m_warningIconIndex, m_ownIconIndex);
+}
+
+void TfKestrin::RefreshProgramList()
+{
+    m_scan->RefreshProgramList(*m_model);
+}
+
+void TfKestrin::UpdateStatusCount()
+{
+    sbarStatusPanel->setText(QString::number(m_model->count()) + QStringLiteral(" program(s) available for uninstall"));
+}
+
+bool TfKestrin::RequireSelection()
+{
+    if (selectedIndex() >= 0)
+        return true;
+    MessageBox::message(this, sSelectProgram);
+    return false;
+}
+
+int TfKestrin::selectedIndex() const
+{
+    return lvPrograms->selectedRow();
+}
+
+void TfKestrin::selectItem(int row)
+{
+    lvPrograms->selectRow(row);
+}
+
+void TfKestrin::ChangeViewStyle(int style)
+{
+    lvPrograms->setViewStyle(ProgramListView::ViewStyle(style));
+    m_actions->viewItem(style)->setChecked(true);
+}
+
+void TfKestrin::lvProgramsSelectItem(int row)
+{
+    if (row < 0 || row >= m_model->count())
+        return;
+    fpaSelector->show();
+    const InstalledProgram& program = m_model->at(row);
+    const bool found = program.UninstallerMissing == -1;
+    lIndicator->setText(found ? sCanUninstallPrefix + program.Name + sCanUninstallSuffix
+                              : sMissingUninstallerPrefix + program.Name + sMissingUninstallerSuffix);
+    imgIndicator->setPixmap(
+        Pictures::interfacePicture(found ? Pictures::NoteUninstallerFound : Pictures::NoteUninstallerMissing));
+    // The designed frame holds the longer note only in the narrow font it was made for; elsewhere the
+    // frame grows downwards rather than cutting the text off.
+    const int textHeight = std::max(NoteSize.height(), lIndicator->heightForWidth(NoteSize.width()));
+    lIndicator->resize(NoteSize.width(), textHeight);
+    fpaSelector->resize(SelectorSize.width(),
+                        std::max(SelectorSize.height(), lIndicator->y() + textHeight + NoteBottomMargin));
+}
+
+void TfKestrin::lvProgramsClick()
+{
+    if (selectedIndex() < 0)
+        hideNote();
+}
+
+void TfKestrin::hideNote()
+{
+    fpaSelector->hide();
+    lIndicator->clear();
+}
+
+void TfKestrin::buFindClick()
+{
+    const QString text = edSearch->text();
+    if (text.isEmpty())
+        return;
+    const int count = m_model->count();
+    const int start = std::max(0, selectedIndex());
+    // Every item once, beginning after the selected one, which comes last.
+    for (int step = 1; step <= count; ++step) {
+        const int row = (start + step) % count;
+        if (m_model->at(row).Name.contains(text, Qt::CaseInsensitive)) {
+            selectItem(row);
+            lvPrograms->ensureVisible(row);
+            return;
+        }
+    }
+    MessageBox::critical(this, windowTitle(),
+                         QStringLiteral("The program you are looking for (") + text +
+                             QStringLiteral(") was not found"));
+}
+
+void TfKestrin::FormDestroy()
+{
+    if (m_settingsSaved)
+        return;
+    m_settingsSaved = true;
+    MainSettings settings;
+    QRect normal = normalGeometry();
+    if (normal.isEmpty())
+        normal = geometry();
+    settings.width = normal.width();
+    settings.height = normal.height();
+    settings.left = normal.x();
+    settings.top = normal.y();
+    settings.windowState = isMinimized()   ? MainSettings::Minimized
+                           : isMaximized() ? MainSettings::Maximized
+                                           : MainSettings::Normal;
+    settings.mainViewStyle = lvPrograms->viewStyle();
+    runGuarded(this, [&] { settings.write(m_prefix); });
+}

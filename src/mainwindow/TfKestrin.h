@@ -1,0 +1,112 @@
+#pragma once
+
+#include "platform/SystemIconList.h"
+#include "platform/WinePrefix.h"
+
+#include <QDir>
+#include <QMainWindow>
+
+#include <memory>
+
+class MainActions;
+class MainCommands;
+class ProgramIconModel;
+class ProgramListModel;
+class ProgramListView;
+class ProgramScan;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class TFramePanel;
+
+// The main window: the program list of a prefix with its selection note and search, the commands
+// of menus, toolbar and popup, and the remembered window settings. Its creation reads the settings,
+// scans the list and prepares the uninstall log; its destruction saves the settings.
+//
+// Files named without a folder (the log, the help file, the update shortcut) resolve against
+// `workingFolder`, the current directory at start by default.
+class TfKestrin : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit TfKestrin(WinePrefix prefix, QString workingFolder = QDir::currentPath(), QWidget* parent = nullptr);
+    ~TfKestrin() override;
+
+    const WinePrefix& prefix() const { return m_prefix; }
+    const QString& workingFolder() const { return m_workingFolder; }
+    const QString& LogPath() const { return m_logPath; }
+    int WarningIconIndex() const { return m_warningIconIndex; }
+    // The sub-item of the uninstall command: 3 on the NT family, 0 on the 9x family.
+    int CommandColumn() const { return m_commandColumn; }
+
+    // The one program list; every window reads its entries from here.
+    ProgramListModel& programList() { return *m_model; }
+    SystemIconList& iconList() { return m_icons; }
+    MainActions& actions() { return *m_actions; }
+    MainCommands& commands() { return *m_commands; }
+
+    // Reads the whole list anew; nothing is selected afterwards. Throws KestrinError when an entry
+    // cannot be read: the entries before it stay listed.
+    void RefreshProgramList();
+    void UpdateStatusCount();
+    // True when an entry is selected; otherwise tells the user to select one.
+    bool RequireSelection();
+    // The selected row, -1 when none.
+    int selectedIndex() const;
+    // Selects `row` (none when out of range) and shows its note.
+    void selectItem(int row);
+    // View style 0 to 3: large icons, small icons, list, details; checks the View item.
+    void ChangeViewStyle(int style);
+
+    // Saves the window settings; runs once, at the latest when the window is destroyed.
+    void FormDestroy();
+
+    // Set by the command-line runs.
+    bool UninstallTargetFound = false;
+    bool UninstallPending = false;
+
+    // The form's controls.
+    QWidget* paLeftSide;
+    TFramePanel* fpaHeader;
+    QLineEdit* edSearch;
+    QPushButton* buFind;
+    TFramePanel* fpaSelector;
+    QLabel* imgIndicator;
+    QLabel* lIndicator;
+    QWidget* paRightSide;
+    ProgramListView* lvPrograms; // the stack of the two views; see ProgramListView
+    QStatusBar* sbarStatus;
+    QLabel* sbarStatusPanel;
+
+    void lvProgramsSelectItem(int row);
+    void lvProgramsClick();
+    void buFindClick();
+
+private:
+    void buildForm();
+    void FormCreate();
+    void applySettings();
+    void setUpProgramList(bool ntFamily);
+    void InitImageLists();
+    void hideNote();
+    // The command-line switches act here, as the last step of the creation.
+    void ActOnCommandLine() {}
+
+    WinePrefix m_prefix;
+    QString m_workingFolder;
+    QString m_logPath;
+    int m_warningIconIndex = -1;
+    int m_ownIconIndex = -1;
+    int m_commandColumn = 3;
+    bool m_ntFamily = true;
+    bool m_settingsSaved = false;
+
+    SystemIconList m_icons;
+    std::unique_ptr<ProgramScan> m_scan;
+    ProgramListModel* m_model = nullptr;
+    ProgramIconModel* m_iconModel = nullptr;
+    MainActions* m_actions = nullptr;
+    MainCommands* m_commands = nullptr;
+};
