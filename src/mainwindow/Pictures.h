@@ -25,6 +25,8 @@ enum Picture
 {
     UninstallWindow = 0,
     RemoveEntryWindow = 1,
+    UninstallDone = 3,     // the program has gone
+    UninstallQuestion = 4, // before uninstalling
 };
 QPixmap picture(Picture index);
 

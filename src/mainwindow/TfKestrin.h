@@ -68,17 +68,17 @@ public:
     bool UninstallPending = false;
 
     // The form's controls.
-    QWidget* paLeftSide;
-    TFramePanel* fpaHeader;
-    QLineEdit* edSearch;
-    QPushButton* buFind;
-    TFramePanel* fpaSelector;
-    QLabel* imgIndicator;
-    QLabel* lIndicator;
-    QWidget* paRightSide;
-    ProgramListView* lvPrograms; // the stack of the two views; see ProgramListView
-    QStatusBar* sbarStatus;
-    QLabel* sbarStatusPanel;
+    QWidget* paLeftSide = nullptr;
+    TFramePanel* fpaHeader = nullptr;
+    QLineEdit* edSearch = nullptr;
+    QPushButton* buFind = nullptr;
+    TFramePanel* fpaSelector = nullptr;
+    QLabel* imgIndicator = nullptr;
+    QLabel* lIndicator = nullptr;
+    QWidget* paRightSide = nullptr;
+    ProgramListView* lvPrograms = nullptr; // the stack of the two views; see ProgramListView
+    QStatusBar* sbarStatus = nullptr;
+    QLabel* sbarStatusPanel = nullptr;
 
     void lvProgramsSelectItem(int row);
     void lvProgramsClick();

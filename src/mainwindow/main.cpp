@@ -1,5 +1,6 @@
 #include "Pictures.h"
 #include "TfKestrin.h"
+#include "platform/TerminationSignals.h"
 
 #include <QApplication>
 
@@ -10,6 +11,8 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(Pictures::applicationIcon());
 
     TfKestrin fKestrin(WinePrefix::fromEnvironment());
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
     fKestrin.show();
     return QApplication::exec();
 }
