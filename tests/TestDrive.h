@@ -30,6 +30,10 @@ inline bool add(const TestPrefix& prefix, const QString& path)
 inline void setString(const TestPrefix& prefix, RegistryRoot root, const QString& key, const QString& name,
                       const QString& text, quint32 type = RegType::ExpandSz)
 {
+    // Only Wine creates system.reg; a test prefix starts from what a fresh one holds.
+    if (!QFile::exists(prefix.file(QStringLiteral("system.reg"))))
+        QVERIFY(prefix.write(QStringLiteral("system.reg"), "WINE REGISTRY Version 2\n;; All keys relative to "
+                                                           "REGISTRY\\\\Machine\n\n#arch=win64\n"));
     RegistryAccess registry{WinePrefix(prefix.path())};
     registry.RootKey(root);
     QVERIFY(registry.OpenKey(key, true));

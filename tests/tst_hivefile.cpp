@@ -194,6 +194,18 @@ void TestHiveFile::createsAMissingHiveAsWineWould()
                         "\n#arch=win64\n\n[Software\\\\Foo] "),
         text.constData());
     QVERIFY(text.endsWith("\"V\"=\"first\"\n"));
+
+    // system.reg is Wine's to create: it records the prefix's architecture.
+    TestPrefix empty;
+    auto system = HiveFile::open(empty.file(u"system.reg"_s));
+    QString message;
+    try {
+        setFoo(*system, u"x"_s);
+    } catch (const KestrinError& e) {
+        message = e.message();
+    }
+    QVERIFY2(message.contains(u"has not been set up by Wine yet"_s), qPrintable(message));
+    QVERIFY(!QFile::exists(empty.file(u"system.reg"_s)));
 }
 
 void TestHiveFile::refusesWritesWhileWineServes()
@@ -219,6 +231,8 @@ void TestHiveFile::refusesWritesWhileWineServes()
         QVERIFY(message.contains(u"Close the Windows programs"_s));
         QCOMPARE(prefix.read(u"system.reg"_s), original);
         QVERIFY(hive->current().findKey({u"Software"_s, u"Microsoft"_s})); // reads still work
+        // A change that changes nothing writes nothing, so it is not refused.
+        hive->modify([](HiveDocument& doc) { doc.createKey({u"Software"_s, u"Microsoft"_s}); });
     }
     QDir(QFileInfo(locks.first()).absolutePath()).removeRecursively();
     QVERIFY(!WineServer::isRunning(prefix.path()));

@@ -187,6 +187,12 @@ void TestHiveSyntax::parsesValueLines_data()
     QTest::newRow("rest after string ignored")
         << QByteArray("\"a\"=\"x\" junk") << complete << RegistryValue::fromString(u"x"_s);
     QTest::newRow("short dword") << QByteArray("\"a\"=dword:1") << complete << RegistryValue::fromDword(1);
+    // Wine reads dwords with strtoul: a 0x prefix and a sign are taken, no digits read as 0.
+    QTest::newRow("dword with 0x") << QByteArray("\"a\"=dword:0x10") << complete << RegistryValue::fromDword(16);
+    QTest::newRow("negative dword") << QByteArray("\"a\"=dword:-1") << complete << RegistryValue::fromDword(0xFFFFFFFF);
+    QTest::newRow("dword without digits") << QByteArray("\"a\"=dword:zz") << complete << RegistryValue::fromDword(0);
+    QTest::newRow("blank inside hex(") << QByteArray("\"a\"=hex( 2):41,00,00,00") << complete
+                                       << RegistryValue::fromString(u"A"_s, RegType::ExpandSz);
     QTest::newRow("one-digit hex bytes") << QByteArray("\"a\"=hex:1,2") << complete
                                          << RegistryValue::fromBinary("\x01\x02");
     QTest::newRow("blank after hex tag") << QByteArray("\"HexSp\"=hex: 01 , 02") << malformed << RegistryValue();
@@ -216,7 +222,7 @@ void TestHiveSyntax::readsHexContinuation()
 {
     ParsedValue parsed;
     QCOMPARE(parseValueLine("\"B\"=hex:01,02,\\  ", parsed), ParseResult::Continues);
-    QCOMPARE(parseHexContinuation("   03,04,\\", parsed), ParseResult::Continues);
+    QCOMPARE(parseHexContinuation("   03,04,\\ ignored as Wine does", parsed), ParseResult::Continues);
     QCOMPARE(parseHexContinuation("  05", parsed), ParseResult::Complete);
     QCOMPARE(parsed.value.data, QByteArray("\x01\x02\x03\x04\x05"));
     QCOMPARE(parseHexContinuation("  zz", parsed), ParseResult::Malformed);

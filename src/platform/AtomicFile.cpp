@@ -30,7 +30,7 @@ mode_t defaultMode()
 
 } // namespace
 
-void replace(const QString& path, QByteArrayView data)
+void replace(const QString& path, QByteArrayView data, const std::function<void()>& beforeRename)
 {
     QString target = path;
     const QFileInfo info(path);
@@ -73,6 +73,14 @@ void replace(const QString& path, QByteArrayView data)
         const int error = errno;
         ::unlink(tempName.constData());
         fail(target, error);
+    }
+    if (beforeRename) {
+        try {
+            beforeRename();
+        } catch (...) {
+            ::unlink(tempName.constData());
+            throw;
+        }
     }
     if (::rename(tempName.constData(), targetName.constData()) != 0) {
         const int error = errno;

@@ -3,11 +3,14 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 namespace AtomicFile {
 
 // Replaces the file at `path` (through a symbolic link, its target) with `data`: a temporary
 // file in the same folder, flushed to disk, then renamed over it, keeping the old file's mode.
 // On failure the old file stays as it was and a KestrinError names the file and the cause.
-void replace(const QString& path, QByteArrayView data);
+// `beforeRename` runs once the new text is on disk; if it throws, the old file is kept.
+void replace(const QString& path, QByteArrayView data, const std::function<void()>& beforeRename = {});
 
 } // namespace AtomicFile

@@ -265,6 +265,7 @@ HiveKey* HiveDocument::ensureKey(const QStringList& path, bool markNew)
         key->m_subkeys.insert(it, std::move(child));
         if (markNew) {
             created->m_dirty = true;
+            key->m_dirty = !key->m_sections.empty(); // a new subkey changes its parent's time, as in Wine
             m_touched.insert(created);
             m_touched.insert(key);
             m_modified = true;
@@ -338,6 +339,7 @@ void HiveDocument::deleteKey(HiveKey* key)
     const auto it = parent->subkeyPosition(key->m_name);
     parent->m_subkeys.erase(it);
     m_touched.insert(parent); // it may now be an empty key that needs a section of its own
+    parent->m_dirty = !parent->m_sections.empty();
     m_modified = true;
 }
 
@@ -512,10 +514,8 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
     placeNewSections();
     QByteArray out;
     out.reserve(m_source.size() + 4096);
-    m_savedSpans.clear();
     m_laterSectionText.clear();
     for (const auto& section : m_sections) {
-        const qsizetype begin = out.size();
         HiveKey* key = section->key;
         if (!key || !key->m_dirty) {
             appendOnNewLine(out, QByteArrayView(m_source.constData() + section->begin, section->end - section->begin));
@@ -524,32 +524,6 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
         } else {
             appendOnNewLine(out, m_laterSectionText[section.get()]);
         }
-        // A section begins on a new line; a missing line end before it belongs to the one before.
-        const qsizetype adjustedBegin = begin < out.size() && begin > 0 && out[begin - 1] != '\n' ? begin + 1 : begin;
-        m_savedSpans.emplace_back(qMin(adjustedBegin, out.size()), out.size());
     }
-    m_saved = out;
     return out;
-}
-
-void HiveDocument::acceptSaved()
-{
-    m_source = std::move(m_saved);
-    m_saved.clear();
-    for (size_t i = 0; i < m_sections.size(); ++i) {
-        m_sections[i]->begin = m_savedSpans[i].first;
-        m_sections[i]->end = m_savedSpans[i].second;
-        m_sections[i]->generated = false;
-    }
-    // Section spans must cover the file without gaps: a newline added in front of a section
-    // belongs to the previous one.
-    for (size_t i = 0; i + 1 < m_sections.size(); ++i)
-        m_sections[i]->end = m_sections[i + 1]->begin;
-    for (HiveKey* key : m_touched) {
-        key->m_dirty = false;
-        for (HiveValue& v : key->m_values)
-            v.modified = false;
-    }
-    m_touched.clear();
-    m_modified = false;
 }

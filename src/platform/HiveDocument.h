@@ -83,10 +83,9 @@ public:
     bool deleteValue(HiveKey* key, QStringView name);
     void deleteKey(HiveKey* key); // with all its subkeys; not the root
 
-    // The file's new text, keys changed now stamped with `nowMillis`. After the text was
-    // stored, acceptSaved() makes it the document's source.
+    // The file's new text, keys changed now stamped with `nowMillis`. The document stays as it
+    // is: once the text is stored, read it anew.
     QByteArray serialize(qint64 nowMillis);
-    void acceptSaved();
 
 private:
     struct Item;
@@ -103,8 +102,6 @@ private:
     std::unique_ptr<HiveKey> m_root;
     std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
     std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
-    std::vector<std::pair<qsizetype, qsizetype>> m_savedSpans; // from the last serialize()
-    QByteArray m_saved;
     std::unordered_map<const HiveKey::Section*, QByteArray> m_laterSectionText;
     QByteArray m_architecture;
     bool m_valid = true;

@@ -179,11 +179,6 @@ bool HiveFile::canWrite()
 void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
 {
     FolderLock lock(prefixPath());
-    if (WineServer::isRunning(prefixPath())) {
-        throw KestrinError(QStringLiteral("Wine is running in the prefix %1, and it would overwrite any change to its "
-                                          "registry. Close the Windows programs of this prefix first, then try again.")
-                               .arg(prefixPath()));
-    }
     refresh();
     if (!m_readError.isEmpty())
         throw KestrinError(m_readError);
@@ -191,13 +186,32 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
         throw KestrinError(
             QStringLiteral("%1 is not a Wine registry file, so Kestrin does not change it.").arg(m_path));
     }
+    auto refuseWhileWineRuns = [this] {
+        if (WineServer::isRunning(prefixPath())) {
+            throw KestrinError(
+                QStringLiteral("Wine is running in the prefix %1, and it would overwrite any change to its "
+                               "registry. Close the Windows programs of this prefix first, then try again.")
+                    .arg(prefixPath()));
+        }
+    };
     try {
         change(*m_document);
         if (!m_document->isModified())
-            return;
+            return; // nothing to write, so nothing to refuse either
+        // Only Wine may create system.reg: it records the prefix's architecture, and a prefix whose
+        // system.reg Wine did not write itself is taken for a 32-bit one and stays broken.
+        if (!m_identity.exists && QFileInfo(m_path).fileName() == QStringLiteral("system.reg")) {
+            throw KestrinError(QStringLiteral("The prefix %1 has not been set up by Wine yet: it has no system.reg. "
+                                              "Start a Windows program in it once, then try again.")
+                                   .arg(prefixPath()));
+        }
+        refuseWhileWineRuns();
         const QByteArray bytes = m_document->serialize(QDateTime::currentMSecsSinceEpoch());
-        AtomicFile::replace(m_path, bytes);
-        m_document->acceptSaved();
+        // Wine may have started while the file was being written; a server that loaded the old file
+        // would overwrite ours, so look once more right before the file is replaced.
+        AtomicFile::replace(m_path, bytes, refuseWhileWineRuns);
+        // The tree is rebuilt from what was written, so it is exactly what the next reader sees.
+        m_document = HiveDocument::fromBytes(bytes);
         m_identity = identityOnDisk();
     } catch (...) {
         // Whatever was half done in memory is dropped: the file is the truth.

@@ -2,6 +2,7 @@
 
 #include <QtEndian>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace HiveSyntax {
@@ -147,13 +148,19 @@ ParseResult hexListEnd(QByteArrayView line, qsizetype pos)
         ++pos;
     if (pos == line.size())
         return ParseResult::Complete;
-    if (line[pos] != '\\')
-        return ParseResult::Malformed;
-    for (++pos; pos < line.size(); ++pos) {
-        if (!isSpace(line[pos]))
-            return ParseResult::Malformed;
-    }
-    return ParseResult::Continues;
+    // Wine reads on with the next line and ignores whatever follows the backslash.
+    return line[pos] == '\\' ? ParseResult::Continues : ParseResult::Malformed;
+}
+
+// strtoul(text, &end, 16) as Wine calls it, on a view that need not end with a NUL. Returns the
+// value and sets `used` to the characters it took (0 when there is no number).
+unsigned long readHexNumber(QByteArrayView text, qsizetype& used)
+{
+    const QByteArray copy = text.first(qMin<qsizetype>(text.size(), 64)).toByteArray(); // ends with a NUL
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(copy.constData(), &end, 16);
+    used = end - copy.constData();
+    return value;
 }
 
 } // namespace
@@ -377,12 +384,12 @@ ParseResult parseValueLine(QByteArrayView line, ParsedValue& out)
     } else {
         return ParseResult::Malformed;
     }
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+    while (pos < line.size() && isSpace(line[pos]))
         ++pos;
     if (pos == line.size() || line[pos] != '=')
         return ParseResult::Malformed;
     ++pos;
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+    while (pos < line.size() && isSpace(line[pos]))
         ++pos;
 
     const QByteArrayView rest = line.sliced(pos);
@@ -402,18 +409,9 @@ ParseResult parseValueLine(QByteArrayView line, ParsedValue& out)
     if (rest.startsWith("str(7):\""))
         return parseStringData(8, RegType::MultiSz);
     if (rest.startsWith("dword:")) {
-        // Wine reads this with strtoul(.., 16): leading blanks, then as many hex digits as there
-        // are; no digits reads as 0. The result is cut to 32 bits.
-        qsizetype p = pos + 6;
-        while (p < line.size() && isSpace(line[p]))
-            ++p;
-        quint64 v = 0;
-        while (p < line.size() && isHexDigit(line[p])) {
-            v = v * 16 + quint64(hexValue(line[p++]));
-            if (v > 0xFFFFFFFFFFFFFFFULL)
-                v = ~quint64(0); // strtoul saturates
-        }
-        out.value = RegistryValue::fromDword(quint32(v));
+        // Read as Wine reads it: no digits is 0, and the number is cut to 32 bits.
+        qsizetype used;
+        out.value = RegistryValue::fromDword(quint32(readHexNumber(line.sliced(pos + 6), used)));
         return ParseResult::Complete;
     }
     qsizetype listStart;
@@ -422,12 +420,10 @@ ParseResult parseValueLine(QByteArrayView line, ParsedValue& out)
         type = RegType::Binary;
         listStart = pos + 4;
     } else if (rest.startsWith("hex(")) {
-        qsizetype p = pos + 4;
-        quint64 t = 0;
-        const qsizetype digitsStart = p;
-        while (p < line.size() && isHexDigit(line[p]) && p - digitsStart < 8)
-            t = t * 16 + quint64(hexValue(line[p++]));
-        if (p == digitsStart || line.sliced(p).size() < 2 || line[p] != ')' || line[p + 1] != ':')
+        qsizetype used;
+        const unsigned long t = readHexNumber(line.sliced(pos + 4), used);
+        const qsizetype p = pos + 4 + used;
+        if (used == 0 || line.size() - p < 2 || line[p] != ')' || line[p + 1] != ':')
             return ParseResult::Malformed;
         type = quint32(t);
         listStart = p + 2;
