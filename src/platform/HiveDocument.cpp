@@ -414,7 +414,7 @@ std::vector<HiveDocument::Item> HiveDocument::itemsOf(const HiveKey::Section& se
     return items;
 }
 
-void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis)
+void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later)
 {
     // Writes the first section of a changed key: values that were changed or added are written
     // as Wine writes them, everything else of the section stays as it was.
@@ -504,7 +504,7 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis)
             appendOnNewLine(out, text);
         } else {
             // Later sections are written where they stand; remember their text for then.
-            m_laterSectionText[key->m_sections[sectionIndex]] = text;
+            later[key->m_sections[sectionIndex]] = text;
         }
     }
 }
@@ -514,15 +514,15 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
     placeNewSections();
     QByteArray out;
     out.reserve(m_source.size() + 4096);
-    m_laterSectionText.clear();
+    LaterSections later;
     for (const auto& section : m_sections) {
         HiveKey* key = section->key;
         if (!key || !key->m_dirty) {
             appendOnNewLine(out, QByteArrayView(m_source.constData() + section->begin, section->end - section->begin));
         } else if (key->m_sections.front() == section.get()) {
-            writeKey(out, key, nowMillis);
+            writeKey(out, key, nowMillis, later);
         } else {
-            appendOnNewLine(out, m_laterSectionText[section.get()]);
+            appendOnNewLine(out, later[section.get()]);
         }
     }
     return out;

@@ -96,13 +96,14 @@ private:
     void placeNewSections();
     HiveKey::Section* firstSectionFrom(const HiveKey* key, bool includeSelf) const;
     std::vector<Item> itemsOf(const HiveKey::Section& section) const;
-    void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis);
+    // Text of a changed key's later sections, written when the walk reaches them.
+    using LaterSections = std::unordered_map<const HiveKey::Section*, QByteArray>;
+    void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later);
 
     QByteArray m_source;
     std::unique_ptr<HiveKey> m_root;
     std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
     std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
-    std::unordered_map<const HiveKey::Section*, QByteArray> m_laterSectionText;
     QByteArray m_architecture;
     bool m_valid = true;
     bool m_modified = false;
