@@ -1,15 +1,18 @@
 #pragma once
 
+#include "RegistryRoot.h"
+
 #include <QString>
 
 // One item of the program list: an uninstall entry as the scan found it.
 struct InstalledProgram
 {
-    QString Name;                // "DisplayName", never empty
-    QString KeyPath;             // the entry's key, relative to HKEY_LOCAL_MACHINE
-    int IconIndex = -1;          // into the system icon list; -1 shows no icon
-    int UninstallerMissing = -1; // -1, or the warning icon's index when the uninstaller seems gone
-    QString Size;                // the three usage texts (NT family only), or empty
+    QString Name;                                   // "DisplayName", never empty
+    RegistryRoot Root = RegistryRoot::LocalMachine; // the hive the entry lives in
+    QString KeyPath;                                // the entry's key, relative to Root
+    int IconIndex = -1;                             // into the system icon list; -1 shows no icon
+    int UninstallerMissing = -1;                    // -1, or the warning icon's index when the uninstaller seems gone
+    QString Size;                                   // the three usage texts (NT family only), or empty
     QString LastUsed;
     QString Frequency;
     QString UninstallCommand; // "UninstallString" exactly as read

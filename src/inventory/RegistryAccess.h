@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RegistryRoot.h"
 #include "platform/RegistryValue.h"
 #include "platform/WinePrefix.h"
 
@@ -12,15 +13,6 @@
 
 class HiveFile;
 class HiveKey;
-
-enum class RegistryRoot
-{
-    ClassesRoot,
-    CurrentUser,  // the prefix's user.reg
-    LocalMachine, // the prefix's system.reg
-    Users,
-    CurrentConfig,
-};
 
 // The five kinds of value the logic tells apart; everything else (and a missing value) is Other.
 enum class RegDataType
