@@ -1,6 +1,7 @@
 #include "MainSettings.h"
 
 #include "inventory/RegistryAccess.h"
+#include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
 
 const QString MainSettings::Key = QStringLiteral("Software\\Varnholt\\Kestrin\\Desktop");
@@ -42,6 +43,7 @@ bool MainSettings::read(const WinePrefix& prefix)
 
 void MainSettings::write(const WinePrefix& prefix) const
 {
+    HiveFile::WriteBatch batch; // all settings in one save
     RegistryAccess registry(prefix);
     registry.RootKey(RegistryRoot::CurrentUser);
     // A key that does not open makes the first write fail with the registry's own message.
@@ -52,4 +54,5 @@ void MainSettings::write(const WinePrefix& prefix) const
     registry.WriteString(QStringLiteral("Top"), QString::number(top));
     registry.WriteString(QStringLiteral("WindowState"), QString::number(windowState));
     registry.WriteString(QStringLiteral("MainViewStyle"), QString::number(mainViewStyle));
+    batch.commit();
 }

@@ -91,7 +91,9 @@ void ProgramListView::setModel(QAbstractItemModel* model)
 
 void ProgramListView::setViewStyle(ViewStyle style)
 {
-    const bool hadFocus = currentView()->hasFocus();
+    // While a menu is open the focus is the menu's; the window still remembers the list as the
+    // widget that gets it back.
+    const bool hadFocus = currentView()->hasFocus() || window()->focusWidget() == currentView();
     m_style = style;
     if (style == Details) {
         setCurrentWidget(m_details);

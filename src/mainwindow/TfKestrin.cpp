@@ -13,6 +13,8 @@
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/Texts.h"
+#include "platform/KestrinError.h"
+#include "platform/WineServer.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QAction>
@@ -328,5 +330,14 @@ void TfKestrin::FormDestroy()
                            : isMaximized() ? MainSettings::Maximized
                                            : MainSettings::Normal;
     settings.mainViewStyle = lvPrograms->viewStyle();
-    runGuarded(this, [&] { settings.write(m_prefix); });
+    try {
+        settings.write(m_prefix);
+    } catch (const WineRunningError& error) {
+        // The window is gone by now: there is nothing to try again, only what was lost and why.
+        MessageBox::showError(this, QStringLiteral("The window settings could not be saved: Wine is running in the "
+                                                   "prefix %1 and would overwrite them.")
+                                        .arg(error.prefixPath()));
+    } catch (const KestrinError& error) {
+        MessageBox::showError(this, QStringLiteral("The window settings could not be saved: ") + error.message());
+    }
 }

@@ -2,9 +2,11 @@
 
 #include "KestrinError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,24 +30,54 @@ mode_t defaultMode()
     return 0666 & ~mask;
 }
 
-} // namespace
-
-void replace(const QString& path, QByteArrayView data, const std::function<void()>& beforeRename)
+// Where replace() writes: beside the file itself, through a symbolic link.
+QString resolvedTarget(const QString& path)
 {
-    QString target = path;
     const QFileInfo info(path);
     if (info.isSymLink()) {
         const QString resolved = info.canonicalFilePath();
         if (!resolved.isEmpty())
-            target = resolved;
+            return resolved;
     }
+    return path;
+}
+
+const char temporarySuffix[] = ".XXXXXX";
+
+} // namespace
+
+int removeStaleTemporaries(const QString& path)
+{
+    const QFileInfo target(resolvedTarget(path));
+    const QString prefix = QLatin1Char('.') + target.fileName() + QLatin1Char('.');
+    const qsizetype randomLength = qsizetype(sizeof(temporarySuffix)) - 2;
+    QDir folder(target.absolutePath());
+    folder.setNameFilters({prefix + QStringLiteral("??????")});
+    folder.setFilter(QDir::Files | QDir::Hidden | QDir::System);
+    int removed = 0;
+    const QStringList names = folder.entryList();
+    for (const QString& name : names) {
+        // mkostemp() fills the X's with letters and digits; nothing else is ours.
+        const QStringView random = QStringView(name).sliced(prefix.size());
+        const bool ours = random.size() == randomLength && std::all_of(random.begin(), random.end(), [](QChar c) {
+                              return c.unicode() < 128 && c.isLetterOrNumber();
+                          });
+        if (ours && ::unlink(QFile::encodeName(folder.filePath(name)).constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+void replace(const QString& path, QByteArrayView data, const std::function<void()>& beforeRename)
+{
+    const QString target = resolvedTarget(path);
     const QByteArray targetName = QFile::encodeName(target);
     struct stat st;
     const mode_t mode = ::stat(targetName.constData(), &st) == 0 ? (st.st_mode & 07777) : defaultMode();
 
     const QFileInfo targetInfo(target);
     QByteArray tempName = QFile::encodeName(targetInfo.absolutePath() + QLatin1Char('/') + QLatin1Char('.') +
-                                            targetInfo.fileName() + QStringLiteral(".XXXXXX"));
+                                            targetInfo.fileName() + QLatin1String(temporarySuffix));
     const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
     if (fd < 0)
         fail(target, errno);

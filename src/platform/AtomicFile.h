@@ -13,4 +13,9 @@ namespace AtomicFile {
 // `beforeRename` runs once the new text is on disk; if it throws, the old file is kept.
 void replace(const QString& path, QByteArrayView data, const std::function<void()>& beforeRename = {});
 
+// Removes the temporary files that replace() of `path` leaves when it is killed. Call it only
+// while no other process can be replacing the file (under the lock that guards its writers).
+// Returns how many were removed.
+int removeStaleTemporaries(const QString& path);
+
 } // namespace AtomicFile

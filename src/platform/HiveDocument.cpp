@@ -102,11 +102,22 @@ qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, 
     return end;
 }
 
-void appendOnNewLine(QByteArray& out, QByteArrayView text)
+void appendOnNewLine(QByteArray& out, QByteArrayView text, QByteArrayView lineEnd)
 {
     if (!out.isEmpty() && out.back() != '\n')
-        out.append('\n');
+        out.append(lineEnd);
     out.append(text);
+}
+
+bool isBlankLineStart(QByteArrayView text)
+{
+    for (char c : text) {
+        if (c == '\n')
+            return true;
+        if (c != ' ' && c != '\t' && c != '\v' && c != '\f' && c != '\r')
+            return false;
+    }
+    return false;
 }
 
 } // namespace
@@ -178,6 +189,8 @@ void HiveDocument::parse()
         m_valid = false;
         return;
     }
+    if (first.textEnd < first.end - 1)
+        m_lineEnd = "\r\n";
 
     auto preamble = std::make_unique<HiveKey::Section>();
     HiveKey::Section* current = preamble.get();
@@ -420,10 +433,10 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
     // as Wine writes them, everything else of the section stays as it was.
     const HiveKey::Section& section = *key->m_sections.front();
     if (section.generated) {
-        appendOnNewLine(out, "\n");
-        out.append(HiveSyntax::formatKeyHeader(key->path(), nowMillis));
+        appendOnNewLine(out, m_lineEnd, m_lineEnd);
+        out.append(withLineEnds(HiveSyntax::formatKeyHeader(key->path(), nowMillis)));
         for (const HiveValue& v : key->m_values)
-            out.append(HiveSyntax::formatValue(v.name, v.value));
+            out.append(withLineEnds(HiveSyntax::formatValue(v.name, v.value)));
         return;
     }
 
@@ -463,7 +476,9 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
             for (; nextAdded < added.size(); ++nextAdded) {
                 if (before && compareNames(added[nextAdded]->name, *before) >= 0)
                     break;
-                appendOnNewLine(text, HiveSyntax::formatValue(added[nextAdded]->name, added[nextAdded]->value));
+                appendOnNewLine(text,
+                                withLineEnds(HiveSyntax::formatValue(added[nextAdded]->name, added[nextAdded]->value)),
+                                m_lineEnd);
             }
         };
         for (qsizetype i = 0; i < qsizetype(items.size()); ++i) {
@@ -472,13 +487,13 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
             switch (item.kind) {
             case Item::KeyLine:
                 if (firstSection)
-                    appendOnNewLine(text, HiveSyntax::formatKeyHeader(key->path(), nowMillis));
+                    appendOnNewLine(text, withLineEnds(HiveSyntax::formatKeyHeader(key->path(), nowMillis)), m_lineEnd);
                 else
-                    appendOnNewLine(text, original);
+                    appendOnNewLine(text, original, m_lineEnd);
                 break;
             case Item::Time:
                 if (!firstSection)
-                    appendOnNewLine(text, original);
+                    appendOnNewLine(text, original, m_lineEnd);
                 break;
             case Item::Value: {
                 writeAdded(&item.name);
@@ -486,14 +501,14 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
                 if (!v)
                     break; // deleted
                 if (!v->modified) {
-                    appendOnNewLine(text, original);
+                    appendOnNewLine(text, original, m_lineEnd);
                 } else if (written.insert(v).second) {
-                    appendOnNewLine(text, HiveSyntax::formatValue(v->name, v->value));
+                    appendOnNewLine(text, withLineEnds(HiveSyntax::formatValue(v->name, v->value)), m_lineEnd);
                 }
                 break;
             }
             case Item::Raw:
-                appendOnNewLine(text, original);
+                appendOnNewLine(text, original, m_lineEnd);
                 break;
             }
             if (i == anchor)
@@ -501,12 +516,45 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
         }
         writeAdded(nullptr);
         if (firstSection) {
-            appendOnNewLine(out, text);
+            appendOnNewLine(out, text, m_lineEnd);
         } else {
             // Later sections are written where they stand; remember their text for then.
             later[key->m_sections[sectionIndex]] = text;
         }
     }
+}
+
+QByteArray HiveDocument::withLineEnds(QByteArray generated) const
+{
+    if (m_lineEnd.size() > 1)
+        generated.replace('\n', m_lineEnd);
+    return generated;
+}
+
+HiveDocument::OpenValue HiveDocument::openValueAtEnd(const HiveKey::Section& section) const
+{
+    // A hex value that asks for a continuation takes the next line of the file, so what it means
+    // depends on what follows it. Such a value is a line that could not be read on its own.
+    const std::vector<Item> items = itemsOf(section);
+    if (items.empty() || items.back().kind != Item::Raw)
+        return OpenValue::None;
+    const Item& last = items.back();
+    const char c = firstNonBlank(m_source, lineAt(m_source, last.begin, last.end));
+    if (c != '"' && c != '@')
+        return OpenValue::None;
+    // Would a blank line complete it?
+    QByteArray probe = m_source.sliced(last.begin, last.end - last.begin);
+    if (!probe.endsWith('\n'))
+        probe.append('\n');
+    probe.append('\n');
+    HiveSyntax::ParsedValue parsed;
+    bool ok = false;
+    readValueItem(probe, lineAt(probe, 0, probe.size()), probe.size(), parsed, ok);
+    if (!ok)
+        return OpenValue::None;
+    if (section.end < m_source.size() && firstNonBlank(m_source, lineAt(m_source, section.end, m_source.size())) == 0)
+        return OpenValue::EndedByBlankLine;
+    return OpenValue::Unfinished;
 }
 
 QByteArray HiveDocument::serialize(qint64 nowMillis)
@@ -515,15 +563,33 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
     QByteArray out;
     out.reserve(m_source.size() + 4096);
     LaterSections later;
+    // An untouched line must mean the same whatever a save puts after it: an open value that the
+    // file ended stays unfinished, one that a blank line ended keeps a blank line after it.
+    OpenValue open = OpenValue::None;
+    auto place = [&](QByteArrayView chunk, OpenValue chunkEnd) {
+        if (chunk.isEmpty())
+            return;
+        if (open == OpenValue::Unfinished)
+            appendOnNewLine(out, QByteArray(";" + m_lineEnd), m_lineEnd); // a bad continuation, to Wine too
+        else if (open == OpenValue::EndedByBlankLine && !isBlankLineStart(chunk))
+            appendOnNewLine(out, m_lineEnd, m_lineEnd);
+        appendOnNewLine(out, chunk, m_lineEnd);
+        open = chunkEnd;
+    };
     for (const auto& section : m_sections) {
         HiveKey* key = section->key;
+        const OpenValue chunkEnd = section->generated ? OpenValue::None : openValueAtEnd(*section);
         if (!key || !key->m_dirty) {
-            appendOnNewLine(out, QByteArrayView(m_source.constData() + section->begin, section->end - section->begin));
+            place(QByteArrayView(m_source.constData() + section->begin, section->end - section->begin), chunkEnd);
         } else if (key->m_sections.front() == section.get()) {
-            writeKey(out, key, nowMillis, later);
+            QByteArray text;
+            writeKey(text, key, nowMillis, later);
+            place(text, chunkEnd);
         } else {
-            appendOnNewLine(out, later[section.get()]);
+            place(later[section.get()], chunkEnd);
         }
     }
+    if (open == OpenValue::EndedByBlankLine)
+        appendOnNewLine(out, m_lineEnd, m_lineEnd);
     return out;
 }

@@ -99,12 +99,22 @@ private:
     // Text of a changed key's later sections, written when the walk reaches them.
     using LaterSections = std::unordered_map<const HiveKey::Section*, QByteArray>;
     void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later);
+    // Text we generate, with the file's own line ends.
+    QByteArray withLineEnds(QByteArray generated) const;
+    enum class OpenValue
+    {
+        None,
+        Unfinished,       // the file ended it: Wine takes it for a bad line
+        EndedByBlankLine, // the blank line after it was its last continuation
+    };
+    OpenValue openValueAtEnd(const HiveKey::Section& section) const;
 
     QByteArray m_source;
     std::unique_ptr<HiveKey> m_root;
     std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
     std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
     QByteArray m_architecture;
+    QByteArray m_lineEnd = "\n"; // the file's, from its first line
     bool m_valid = true;
     bool m_modified = false;
 };

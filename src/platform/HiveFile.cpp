@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <map>
+#include <vector>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -63,6 +66,62 @@ HiveFile::ReadBatch::~ReadBatch()
 {
     if (--batchDepth == 0)
         ++batchGeneration;
+}
+
+struct HiveFile::BatchState
+{
+    int depth = 0;
+    std::map<QString, std::unique_ptr<FolderLock>> locks; // per prefix folder, held until the batch ends
+    std::vector<HiveFile*> members;                       // files taken into the batch, in order
+
+    void end()
+    {
+        for (HiveFile* file : members)
+            file->m_inWriteBatch = false;
+        members.clear();
+        locks.clear();
+    }
+};
+
+HiveFile::BatchState& HiveFile::batchState()
+{
+    static BatchState state;
+    return state;
+}
+
+HiveFile::WriteBatch::WriteBatch() : m_outermost(batchState().depth++ == 0) {}
+
+HiveFile::WriteBatch::~WriteBatch()
+{
+    BatchState& state = batchState();
+    --state.depth;
+    if (!m_outermost)
+        return;
+    if (!m_committed) {
+        for (HiveFile* file : state.members)
+            file->dropChanges();
+    }
+    state.end();
+}
+
+void HiveFile::WriteBatch::commit()
+{
+    if (!m_outermost)
+        return;
+    m_committed = true;
+    BatchState& state = batchState();
+    try {
+        for (HiveFile* file : state.members) {
+            if (file->m_document->isModified())
+                file->save();
+        }
+    } catch (...) {
+        for (HiveFile* file : state.members)
+            file->dropChanges();
+        state.end();
+        throw;
+    }
+    state.end();
 }
 
 std::shared_ptr<HiveFile> HiveFile::open(const QString& path)
@@ -130,12 +189,26 @@ void HiveFile::reload(const Identity& identity)
         m_document = HiveDocument::createEmpty(newFilePreamble());
         return;
     }
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_readError = QStringLiteral("Could not read %1: %2.").arg(m_path, file.errorString());
+    // A FIFO or a device would block the read or never end: only a regular file is a hive.
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        m_readError = QStringLiteral("%1 is not a regular file, so Kestrin does not read it.").arg(m_path);
         m_document = HiveDocument::fromBytes({});
         return;
     }
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        if (fd >= 0)
+            ::close(fd);
+        m_readError = QStringLiteral("Could not read %1: %2.").arg(m_path, reason);
+        m_document = HiveDocument::fromBytes({});
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_document = HiveDocument::fromBytes(file.readAll());
 }
 
@@ -154,6 +227,9 @@ void HiveFile::refresh()
 
 const HiveDocument& HiveFile::current()
 {
+    // Inside a write batch the contents hold changes not yet saved, and the prefix is locked.
+    if (m_inWriteBatch)
+        return *m_document;
     if (!m_loaded || !checkedInThisBatch())
         refresh();
     return *m_document;
@@ -176,46 +252,80 @@ bool HiveFile::canWrite()
     return m_writable;
 }
 
-void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
+void HiveFile::requireWritableContents() const
 {
-    FolderLock lock(prefixPath());
-    refresh();
     if (!m_readError.isEmpty())
         throw KestrinError(m_readError);
     if (!m_document->isValid()) {
         throw KestrinError(
             QStringLiteral("%1 is not a Wine registry file, so Kestrin does not change it.").arg(m_path));
     }
-    auto refuseWhileWineRuns = [this] {
-        if (WineServer::isRunning(prefixPath())) {
-            throw KestrinError(
-                QStringLiteral("Wine is running in the prefix %1, and it would overwrite any change to its "
-                               "registry. Close the Windows programs of this prefix first, then try again.")
-                    .arg(prefixPath()));
+}
+
+void HiveFile::dropChanges()
+{
+    // Whatever was half done in memory goes: the file is the truth.
+    m_loaded = false;
+}
+
+void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
+{
+    BatchState& batch = batchState();
+    if (batch.depth > 0) {
+        if (!m_inWriteBatch) {
+            std::unique_ptr<FolderLock>& lock = batch.locks[prefixPath()];
+            if (!lock)
+                lock = std::make_unique<FolderLock>(prefixPath());
+            refresh();
+            requireWritableContents();
+            m_inWriteBatch = true;
+            batch.members.push_back(this);
         }
-    };
+        try {
+            change(*m_document);
+        } catch (...) {
+            dropChanges();
+            throw;
+        }
+        return; // saved by the batch's commit
+    }
+
+    FolderLock lock(prefixPath());
+    refresh();
+    requireWritableContents();
     try {
         change(*m_document);
-        if (!m_document->isModified())
-            return; // nothing to write, so nothing to refuse either
-        // Only Wine may create system.reg: it records the prefix's architecture, and a prefix whose
-        // system.reg Wine did not write itself is taken for a 32-bit one and stays broken.
-        if (!m_identity.exists && QFileInfo(m_path).fileName() == QStringLiteral("system.reg")) {
-            throw KestrinError(QStringLiteral("The prefix %1 has not been set up by Wine yet: it has no system.reg. "
-                                              "Start a Windows program in it once, then try again.")
-                                   .arg(prefixPath()));
-        }
-        refuseWhileWineRuns();
-        const QByteArray bytes = m_document->serialize(QDateTime::currentMSecsSinceEpoch());
-        // Wine may have started while the file was being written; a server that loaded the old file
-        // would overwrite ours, so look once more right before the file is replaced.
-        AtomicFile::replace(m_path, bytes, refuseWhileWineRuns);
-        // The tree is rebuilt from what was written, so it is exactly what the next reader sees.
-        m_document = HiveDocument::fromBytes(bytes);
-        m_identity = identityOnDisk();
+        if (m_document->isModified())
+            save();
     } catch (...) {
-        // Whatever was half done in memory is dropped: the file is the truth.
-        m_loaded = false;
+        dropChanges();
         throw;
     }
+}
+
+void HiveFile::save()
+{
+    // Only Wine may create system.reg: it records the prefix's architecture, and a prefix whose
+    // system.reg Wine did not write itself is taken for a 32-bit one and stays broken.
+    if (!m_identity.exists && QFileInfo(m_path).fileName() == QStringLiteral("system.reg")) {
+        throw KestrinError(QStringLiteral("The prefix %1 has not been set up by Wine yet: it has no system.reg. "
+                                          "Start a Windows program in it once, then try again.")
+                               .arg(prefixPath()));
+    }
+    const QString prefix = prefixPath();
+    auto refuseWhileWineRuns = [&prefix] {
+        if (WineServer::isRunning(prefix))
+            throw WineRunningError(prefix);
+    };
+    refuseWhileWineRuns();
+    // We hold the prefix's lock, so no other Kestrin process is saving: temporary files of ours
+    // that are there now were left by a save that was killed.
+    AtomicFile::removeStaleTemporaries(m_path);
+    const QByteArray bytes = m_document->serialize(QDateTime::currentMSecsSinceEpoch());
+    // Wine may have started while the file was being written; a server that loaded the old file
+    // would overwrite ours, so look once more right before the file is replaced.
+    AtomicFile::replace(m_path, bytes, refuseWhileWineRuns);
+    // The tree is rebuilt from what was written, so it is exactly what the next reader sees.
+    m_document = HiveDocument::fromBytes(bytes);
+    m_identity = identityOnDisk();
 }

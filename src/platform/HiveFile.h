@@ -38,10 +38,32 @@ public:
         ReadBatch& operator=(const ReadBatch&) = delete;
     };
 
-    // Applies `change` to the file's current contents and saves them at once, holding the
-    // prefix's lock so that other Kestrin processes neither interleave nor get overwritten.
-    // Throws KestrinError, writing nothing, when Wine serves the prefix, when the file is not
-    // a registry file or cannot be read, and when the save fails.
+    // Why the file could not be read the last time it was, or empty.
+    const QString& readError() const { return m_readError; }
+
+    // Makes one user action one save per file, so that a crash leaves the old file or the new one
+    // and never half of the action. While a batch lives, modify() changes the contents in memory
+    // only, holding the prefix's lock, and commit() saves every changed file. A batch that ends
+    // without commit() drops its changes. A batch made inside another joins it.
+    class WriteBatch
+    {
+    public:
+        WriteBatch();
+        ~WriteBatch();
+        WriteBatch(const WriteBatch&) = delete;
+        WriteBatch& operator=(const WriteBatch&) = delete;
+        void commit();
+
+    private:
+        bool m_outermost;
+        bool m_committed = false;
+    };
+
+    // Applies `change` to the file's current contents and saves them at once (at the batch's
+    // commit inside a batch), holding the prefix's lock so that other Kestrin processes neither
+    // interleave nor get overwritten. Throws KestrinError, writing nothing, when Wine serves the
+    // prefix (WineRunningError), when the file is not a registry file or cannot be read, and when
+    // the save fails.
     void modify(const std::function<void(HiveDocument&)>& change);
 
     HiveFile(const HiveFile&) = delete;
@@ -64,6 +86,12 @@ private:
     void refresh();
     void reload(const Identity& identity);
     QByteArray newFilePreamble() const;
+    void requireWritableContents() const;
+    void save();
+    void dropChanges();
+
+    struct BatchState;
+    static BatchState& batchState();
 
     QString m_path;
     std::unique_ptr<HiveDocument> m_document;
@@ -74,4 +102,5 @@ private:
     quint64 m_accessGeneration = 0;
     bool m_readable = false;
     bool m_writable = false;
+    bool m_inWriteBatch = false; // taken into the running batch: the contents are not re-read
 };

@@ -1,6 +1,8 @@
 #include "WineServer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,13 +39,19 @@ bool lockIsHeld(const QString& lockPath)
 
 } // namespace
 
-QStringList lockFileCandidates(const QString& prefixPath)
+QString serverFolderName(const QString& prefixPath)
 {
     struct stat st;
     if (::stat(QFile::encodeName(prefixPath).constData(), &st) != 0)
         return {};
-    const QString serverDir =
-        QStringLiteral("server-") + hexNumber(quint64(st.st_dev)) + QLatin1Char('-') + hexNumber(quint64(st.st_ino));
+    return QStringLiteral("server-") + hexNumber(quint64(st.st_dev)) + QLatin1Char('-') + hexNumber(quint64(st.st_ino));
+}
+
+QStringList lockFileCandidates(const QString& prefixPath)
+{
+    const QString serverDir = serverFolderName(prefixPath);
+    if (serverDir.isEmpty())
+        return {};
     const QString uid = QString::number(::getuid());
 
     QStringList parents{QStringLiteral("/tmp/.wine-") + uid,
@@ -68,6 +76,28 @@ QStringList lockFileCandidates(const QString& prefixPath)
     return locks;
 }
 
+bool serverProcessFound(const QString& prefixPath, const QString& procRoot)
+{
+    const QString serverDir = serverFolderName(prefixPath);
+    if (serverDir.isEmpty())
+        return false;
+    const QStringList pids = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : pids) {
+        if (pid.isEmpty() || !pid.front().isDigit())
+            continue;
+        const QString process = procRoot + QLatin1Char('/') + pid;
+        // Debian runs the server as wineserver64 or wineserver32.
+        QFile comm(process + QStringLiteral("/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || !comm.read(64).startsWith("wineserver"))
+            continue;
+        // A server works in its own folder for its whole life.
+        const QString cwd = QFileInfo(process + QStringLiteral("/cwd")).symLinkTarget();
+        if (QFileInfo(cwd).fileName() == serverDir)
+            return true;
+    }
+    return false;
+}
+
 bool isRunning(const QString& prefixPath)
 {
     const QStringList locks = lockFileCandidates(prefixPath);
@@ -75,7 +105,14 @@ bool isRunning(const QString& prefixPath)
         if (lockIsHeld(lock))
             return true;
     }
-    return false;
+    return serverProcessFound(prefixPath);
 }
 
 } // namespace WineServer
+
+WineRunningError::WineRunningError(const QString& prefixPath)
+    : KestrinError(QStringLiteral("Wine is running in the prefix %1, and it would overwrite any change to its "
+                                  "registry. Close the Windows programs of this prefix first, then try again.")
+                       .arg(prefixPath)),
+      m_prefixPath(prefixPath)
+{}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KestrinError.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,7 +13,27 @@ namespace WineServer {
 // Debian's /run/user/<uid>/wine and $TMPDIR/wine-XXXXXX folders.
 QStringList lockFileCandidates(const QString& prefixPath);
 
-// True when some process holds the write lock on one of those files. Looks only: creates nothing.
+// The name of the folder a server of this prefix works in: "server-<dev>-<inode>" of the prefix
+// folder, or empty when the prefix cannot be looked at.
+QString serverFolderName(const QString& prefixPath);
+
+// True when a wineserver process of ours works in the prefix's server folder, wherever that folder
+// is: a server started under another TMPDIR, or in a private /tmp, holds a lock file we cannot find.
+bool serverProcessFound(const QString& prefixPath, const QString& procRoot = QStringLiteral("/proc"));
+
+// True when some process holds the write lock on one of the lock files, or a server process of
+// the prefix is found. Looks only: creates nothing.
 bool isRunning(const QString& prefixPath);
 
 } // namespace WineServer
+
+// A write refused because Wine serves the prefix.
+class WineRunningError : public KestrinError
+{
+public:
+    explicit WineRunningError(const QString& prefixPath);
+    const QString& prefixPath() const { return m_prefixPath; }
+
+private:
+    QString m_prefixPath;
+};

@@ -87,6 +87,8 @@ void RegTool::openForReading(RegistryAccess& registry, const RegCommand& command
         return;
     const QString path = hivePath(command);
     const QFileInfo file(path);
+    if (file.exists() && !HiveFile::open(path)->readError().isEmpty())
+        throw KestrinError(HiveFile::open(path)->readError());
     if (file.exists() && !file.isReadable())
         throw KestrinError(QStringLiteral("Cannot read %1: permission denied.").arg(path));
     if (file.exists() && !HiveFile::open(path)->current().isValid())
@@ -169,8 +171,11 @@ void RegTool::add(const RegCommand& command)
             confirm(QStringLiteral("Overwrite %1?").arg(what),
                     sentence(what) + QStringLiteral(" exists already. Add /f to overwrite it."));
         }
+        // A new key and its value are one save: a crash between two would leave the key alone.
+        HiveFile::WriteBatch batch;
         openForWriting(registry, command, true);
         registry.writeValue(*command.valueName, value);
+        batch.commit();
     }
     print(m_out, QStringLiteral("The operation completed successfully.\n"));
 }

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/KestrinError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringEncoder>
 
@@ -16,7 +17,8 @@ namespace {
 
 } // namespace
 
-UninstallLog::UninstallLog(const QString& folder) : m_path(folder + QStringLiteral("/ULog.txt")) {}
+// QDir joins without doubling the slash of "/".
+UninstallLog::UninstallLog(const QString& folder) : m_path(QDir(folder).filePath(QStringLiteral("ULog.txt"))) {}
 
 void UninstallLog::AppendToLog(const QString& text) const
 {
