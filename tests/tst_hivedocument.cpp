@@ -43,6 +43,9 @@ private Q_SLOTS:
     void survivesBrokenFiles();
     void keepsOverlongLines();
     void savedTextReadsBackTheSame();
+    void openValuesMeanTheSameAfterASave_data();
+    void openValuesMeanTheSameAfterASave();
+    void writesWithTheFilesLineEnds();
 };
 
 void TestHiveDocument::writesUnchangedFilesUnchanged_data()
@@ -290,6 +293,73 @@ void TestHiveDocument::savedTextReadsBackTheSame()
     const QByteArray second = doc->serialize(stamp + 1000);
     QCOMPARE(HiveDocument::fromBytes(second)->findKey(path(uninstall + u"\\New"_s))->values().size(), size_t(0));
     QCOMPARE(second.size(), first.size() - qsizetype(sizeof("\"DisplayName\"=\"n\"\n") - 1));
+}
+
+namespace {
+
+// "V" of key A as a reader sees it: its type and bytes, or "absent".
+QByteArray valueOfA(const HiveDocument& doc)
+{
+    const HiveKey* key = doc.findKey({u"A"_s});
+    const HiveValue* value = key ? key->findValue(u"V"_s) : nullptr;
+    if (!value)
+        return "absent";
+    return QByteArray::number(int(value->value.type)) + ':' + value->value.data.toHex();
+}
+
+} // namespace
+
+void TestHiveDocument::openValuesMeanTheSameAfterASave_data()
+{
+    // A hex value ending in "\" takes the next line as its continuation. Wine reads one that the
+    // file ends as a bad line, and one followed by a blank line as complete.
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("deleteB"); // else a key Z is added after everything
+    const QByteArray head = "WINE REGISTRY Version 2\n\n#arch=win64\n\n[A] 1\n";
+    QTest::newRow("ended by the file") << head + "\"V\"=hex:01,02,\\\n" << false;
+    QTest::newRow("ended by the file, no newline") << head + "\"V\"=hex:01,02,\\" << false;
+    QTest::newRow("backslash then junk, no newline") << head + "\"V\"=hex:\\00" << false;
+    QTest::newRow("ended by a blank line, next key deleted")
+        << head + "\"V\"=hex:01,02,\\\n\n[B] 1\n\"X\"=\"y\"\n" << true;
+    QTest::newRow("ended by a blank line, key added") << head + "\"V\"=hex:01,02,\\\n\n[B] 1\n\"X\"=\"y\"\n" << false;
+}
+
+void TestHiveDocument::openValuesMeanTheSameAfterASave()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, deleteB);
+    auto doc = HiveDocument::fromBytes(text);
+    const QByteArray before = valueOfA(*doc);
+    if (deleteB)
+        doc->deleteKey(doc->findKey({u"B"_s}));
+    else
+        doc->setValue(doc->createKey({u"Z"_s}), u"N"_s, RegistryValue::fromString(u"new"_s));
+    QByteArray saved = doc->serialize(stamp);
+    auto reread = HiveDocument::fromBytes(saved);
+    QCOMPARE(valueOfA(*reread), before);
+    QCOMPARE(bool(reread->findKey({u"Z"_s})), !deleteB);
+    QVERIFY(!reread->findKey({u"B"_s}) || !deleteB);
+    // And again after one more unrelated change: the text has settled.
+    reread->setValue(reread->createKey({u"Y"_s}), u"N"_s, RegistryValue::fromString(u"more"_s));
+    saved = reread->serialize(stamp);
+    QCOMPARE(valueOfA(*HiveDocument::fromBytes(saved)), before);
+}
+
+void TestHiveDocument::writesWithTheFilesLineEnds()
+{
+    QByteArray text = readData(u"prefix/system.reg"_s);
+    text.replace("\n", "\r\n");
+    auto doc = HiveDocument::fromBytes(text);
+    HiveKey* key = doc->findKey(path(uninstall + u"\\Baer"_s));
+    QVERIFY(key);
+    doc->setValue(key, u"Long"_s, RegistryValue::fromBinary(QByteArray(60, 0x11))); // wraps over lines
+    doc->setValue(doc->createKey(path(uninstall + u"\\ZNew"_s)), u"DisplayName"_s,
+                  RegistryValue::fromString(u"New"_s));
+    doc->deleteKey(doc->findKey(path(uninstall + u"\\Twin1"_s)));
+    const QByteArray saved = doc->serialize(stamp);
+    QCOMPARE(saved.count('\n'), saved.count("\r\n"));
+    QVERIFY(saved.contains("\"Long\"=hex:11,"));
+    QVERIFY(saved.contains("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\ZNew]"));
 }
 
 QTEST_GUILESS_MAIN(TestHiveDocument)

@@ -82,6 +82,52 @@ private:
     bool m_locked = false;
 };
 
+// A process named like Wine's server, working in `folder`, as a server started under another
+// TMPDIR or in a private /tmp does: its lock file is out of our sight.
+class FakeServerProcess
+{
+public:
+    FakeServerProcess(const QString& binFolder, const QString& folder)
+    {
+        const QString program = binFolder + u"/wineserver64"_s;
+        QFile::copy(u"/bin/sleep"_s, program);
+        QDir().mkpath(folder);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            if (::chdir(QFile::encodeName(folder).constData()) == 0)
+                ::execl(QFile::encodeName(program).constData(), "wineserver64", "30", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // The process shows its own name once exec has happened.
+        for (int i = 0; i < 200 && !named(); ++i)
+            QTest::qWait(10);
+    }
+    ~FakeServerProcess() { stop(); }
+    void stop()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+    bool named() const
+    {
+        QFile comm(u"/proc/%1/comm"_s.arg(m_pid));
+        return comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("wineserver");
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+void addBaer(HiveFile& hive, const QString& value)
+{
+    hive.modify([&](HiveDocument& doc) {
+        doc.setValue(doc.createKey({u"Software"_s, u"Baer"_s}), u"V"_s, RegistryValue::fromString(value));
+    });
+}
+
 } // namespace
 
 class TestHiveFile : public QObject
@@ -96,6 +142,12 @@ private Q_SLOTS:
     void createsAMissingHiveAsWineWould();
     void refusesWritesWhileWineServes();
     void findsDebiansServerFolder();
+    void findsAServerByItsWorkingFolder();
+    void writeBatchIsOneSave();
+    void writeBatchWithoutCommitChangesNothing();
+    void removesOnlyOurStaleTemporaryFiles();
+    void refusesHivesThatAreNotRegularFiles_data();
+    void refusesHivesThatAreNotRegularFiles();
 };
 
 void TestHiveFile::savesAtomicallyKeepingTheMode()
@@ -251,6 +303,123 @@ void TestHiveFile::findsDebiansServerFolder()
     QVERIFY(locks.contains(u"/tmp/.wine-%1/%2/lock"_s.arg(::getuid()).arg(serverDir)));
     QVERIFY(locks.contains(u"/run/user/%1/wine/%2/lock"_s.arg(::getuid()).arg(serverDir)));
     QVERIFY(locks.contains(u"/tmp/wine-Ab12Cd/%1/lock"_s.arg(serverDir)));
+}
+
+void TestHiveFile::findsAServerByItsWorkingFolder()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    QTemporaryDir elsewhere;
+    const QString serverFolder = elsewhere.filePath(u"wine-Xy12ab/"_s + WineServer::serverFolderName(prefix.path()));
+    FakeServerProcess server(elsewhere.path(), serverFolder);
+    QVERIFY(server.named());
+    QVERIFY(WineServer::isRunning(prefix.path()));
+
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    QVERIFY_THROWS_EXCEPTION(WineRunningError, setFoo(*hive, u"refused"_s));
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
+
+    // Another prefix's server is not this one's.
+    TestPrefix other;
+    QVERIFY(!WineServer::isRunning(other.path()));
+    server.stop();
+    QVERIFY(!WineServer::isRunning(prefix.path()));
+}
+
+void TestHiveFile::writeBatchIsOneSave()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    {
+        HiveFile::WriteBatch batch;
+        setFoo(*hive, u"one"_s);
+        addBaer(*hive, u"two"_s);
+        QCOMPARE(fooValue(*hive), u"one"_s); // reads see the batch's changes
+        QCOMPARE(prefix.read(u"system.reg"_s), original);
+        {
+            HiveFile::WriteBatch inner; // joins the outer batch
+            setFoo(*hive, u"three"_s);
+            inner.commit();
+        }
+        QCOMPARE(prefix.read(u"system.reg"_s), original);
+        batch.commit();
+    }
+    const QByteArray saved = prefix.read(u"system.reg"_s);
+    QVERIFY(saved.contains("[Software\\\\Foo] "));
+    QVERIFY(saved.contains("\"V\"=\"three\""));
+    QVERIFY(saved.contains("\"V\"=\"two\""));
+    QVERIFY(strayFiles(prefix).isEmpty());
+
+    // A commit refused because Wine runs leaves the file and drops the changes.
+    LockHolder server(WineServer::lockFileCandidates(prefix.path()).first());
+    QVERIFY(server.locked());
+    {
+        HiveFile::WriteBatch batch;
+        setFoo(*hive, u"refused"_s);
+        QVERIFY_THROWS_EXCEPTION(WineRunningError, batch.commit());
+    }
+    QCOMPARE(prefix.read(u"system.reg"_s), saved);
+    QCOMPARE(fooValue(*hive), u"three"_s);
+}
+
+void TestHiveFile::writeBatchWithoutCommitChangesNothing()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    try {
+        HiveFile::WriteBatch batch;
+        setFoo(*hive, u"half"_s);
+        throw KestrinError(u"the second step failed"_s);
+    } catch (const KestrinError&) {
+    }
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
+    QCOMPARE(fooValue(*hive), QString());
+    setFoo(*hive, u"after"_s); // outside a batch, saved at once again
+    QVERIFY(prefix.read(u"system.reg"_s).contains("\"V\"=\"after\""));
+}
+
+void TestHiveFile::removesOnlyOurStaleTemporaryFiles()
+{
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QStringList stale{u".system.reg.Ab12Cd"_s, u".system.reg.000000"_s};
+    const QStringList foreign{u".system.reg.toolong7"_s, u".system.reg.a-b_cd"_s, u".user.reg.Ab12Cd"_s,
+                              u"reg1a2b0001.tmp"_s};
+    for (const QString& name : stale + foreign)
+        QVERIFY(prefix.write(name, "left over"));
+    setFoo(*HiveFile::open(prefix.file(u"system.reg"_s)), u"x"_s);
+    for (const QString& name : stale)
+        QVERIFY2(!QFile::exists(prefix.file(name)), qPrintable(name));
+    for (const QString& name : foreign)
+        QVERIFY2(QFile::exists(prefix.file(name)), qPrintable(name));
+}
+
+void TestHiveFile::refusesHivesThatAreNotRegularFiles_data()
+{
+    QTest::addColumn<bool>("throughSymlink");
+    QTest::newRow("fifo") << false;
+    QTest::newRow("symlink to a fifo") << true;
+}
+
+void TestHiveFile::refusesHivesThatAreNotRegularFiles()
+{
+    QFETCH(bool, throughSymlink);
+    TestPrefix prefix;
+    const QString fifo = prefix.file(throughSymlink ? u"pipe"_s : u"system.reg"_s);
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    if (throughSymlink)
+        QVERIFY(QFile::link(fifo, prefix.file(u"system.reg"_s)));
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    QVERIFY(hive->current().root().subkeys().empty()); // returns at once: nobody writes the FIFO
+    QVERIFY2(hive->readError().contains(u"is not a regular file"_s), qPrintable(hive->readError()));
+    QVERIFY_THROWS_EXCEPTION(KestrinError, setFoo(*hive, u"x"_s));
+    QFileInfo after(fifo);
+    QVERIFY(!after.isFile()); // still the FIFO, not replaced
 }
 
 QTEST_GUILESS_MAIN(TestHiveFile)
