@@ -31,9 +31,12 @@ struct Result
     QString err;
 };
 
-void start(QProcess& process, const QString& program, const QStringList& args, const QString& prefix)
+void start(QProcess& process, const QString& program, const QStringList& args, const QString& prefix,
+           const QString& tmpdir = QString())
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tmpdir.isEmpty())
+        env.insert(u"TMPDIR"_s, tmpdir);
     env.insert(u"WINEPREFIX"_s, prefix);
     env.insert(u"WINEDEBUG"_s, u"-all"_s);
     env.insert(u"HOME"_s, prefix + u"/home"_s); // where Wine would put menu entries
@@ -277,14 +280,17 @@ private slots:
     void refusesWritesWhileWineRuns_data()
     {
         QTest::addColumn<bool>("realServer");
+        QTest::addColumn<bool>("otherTmpdir"); // the server's lock file is out of our sight
         QTest::addColumn<QStringList>("args");
         const QStringList add{u"add"_s, baerKey, u"/v"_s, u"New"_s, u"/d"_s, u"x"_s};
-        QTest::newRow("lock held, add") << false << add;
-        QTest::newRow("wineserver, add") << true << add;
+        QTest::newRow("lock held, add") << false << false << add;
+        QTest::newRow("wineserver, add") << true << false << add;
+        QTest::newRow("wineserver under another TMPDIR, add") << true << true << add;
     }
     void refusesWritesWhileWineRuns()
     {
         QFETCH(bool, realServer);
+        QFETCH(bool, otherTmpdir);
         QFETCH(QStringList, args);
         const QString prefix = m_prefix->path();
         const QByteArray system = m_prefix->read(u"system.reg"_s);
@@ -292,16 +298,21 @@ private slots:
         std::unique_ptr<LockHolder> holder;
         QProcess server;
         const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
+        QTemporaryDir serverTmp; // outlives the guard below
         const auto stopServer = qScopeGuard([&] {
             if (server.state() != QProcess::NotRunning) {
-                stopWine(wineserver, prefix);
+                server.terminate(); // a server saves and ends on SIGTERM, whatever its TMPDIR
+                if (!server.waitForFinished(20000))
+                    stopWine(wineserver, prefix);
                 server.waitForFinished();
             }
         });
         if (realServer) {
             if (wineserver.isEmpty())
                 QSKIP("Wine is not installed");
-            start(server, wineserver, {u"-p"_s, u"-f"_s}, prefix); // persistent, and our child
+            start(server, wineserver, {u"-p"_s, u"-f"_s}, prefix, otherTmpdir ? serverTmp.path() : QString());
+            if (otherTmpdir)
+                QTRY_VERIFY_WITH_TIMEOUT(WineServer::serverProcessFound(prefix), 30000);
         } else {
             holder = std::make_unique<LockHolder>(WineServer::lockFileCandidates(prefix).first());
         }
