@@ -319,8 +319,8 @@ void TestHiveDocument::openValuesMeanTheSameAfterASave_data()
     QTest::newRow("ended by the file") << head + "\"V\"=hex:01,02,\\\n" << false;
     QTest::newRow("ended by the file, no newline") << head + "\"V\"=hex:01,02,\\" << false;
     QTest::newRow("backslash then junk, no newline") << head + "\"V\"=hex:\\00" << false;
-    QTest::newRow("ended by a blank line, next key deleted")
-        << head + "\"V\"=hex:01,02,\\\n\n[B] 1\n\"X\"=\"y\"\n" << true;
+    QTest::newRow("ended by a blank line, next key deleted") << head + "\"V\"=hex:01,02,\\\n\n[B] 1\n\"X\"=\"y\"\n"
+                                                             << true;
     QTest::newRow("ended by a blank line, key added") << head + "\"V\"=hex:01,02,\\\n\n[B] 1\n\"X\"=\"y\"\n" << false;
 }
 
@@ -353,8 +353,7 @@ void TestHiveDocument::writesWithTheFilesLineEnds()
     HiveKey* key = doc->findKey(path(uninstall + u"\\Baer"_s));
     QVERIFY(key);
     doc->setValue(key, u"Long"_s, RegistryValue::fromBinary(QByteArray(60, 0x11))); // wraps over lines
-    doc->setValue(doc->createKey(path(uninstall + u"\\ZNew"_s)), u"DisplayName"_s,
-                  RegistryValue::fromString(u"New"_s));
+    doc->setValue(doc->createKey(path(uninstall + u"\\ZNew"_s)), u"DisplayName"_s, RegistryValue::fromString(u"New"_s));
     doc->deleteKey(doc->findKey(path(uninstall + u"\\Twin1"_s)));
     const QByteArray saved = doc->serialize(stamp);
     QCOMPARE(saved.count('\n'), saved.count("\r\n"));

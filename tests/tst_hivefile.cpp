@@ -1,4 +1,5 @@
 #include "TestPrefix.h"
+#include "WineServerDouble.h"
 
 #include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
@@ -38,88 +39,6 @@ QStringList strayFiles(const TestPrefix& prefix)
 {
     return QDir(prefix.path()).entryList(QDir::Files | QDir::Hidden).filter(u".system.reg."_s);
 }
-
-// Holds the write lock on `lockPath` from another process, as a running wineserver does. fcntl
-// locks belong to processes, so the holder must not be this one.
-class LockHolder
-{
-public:
-    explicit LockHolder(const QString& lockPath)
-    {
-        QDir().mkpath(QFileInfo(lockPath).absolutePath());
-        int ready[2];
-        if (::pipe(ready) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT, 0600);
-            struct flock fl = {};
-            fl.l_type = F_WRLCK;
-            fl.l_whence = SEEK_SET;
-            fl.l_len = 1;
-            const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
-            (void)!::write(ready[1], &ok, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char ok = 0;
-        (void)!::read(ready[0], &ok, 1);
-        m_locked = ok == 1;
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~LockHolder()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool locked() const { return m_locked; }
-
-private:
-    pid_t m_pid = -1;
-    bool m_locked = false;
-};
-
-// A process named like Wine's server, working in `folder`, as a server started under another
-// TMPDIR or in a private /tmp does: its lock file is out of our sight.
-class FakeServerProcess
-{
-public:
-    FakeServerProcess(const QString& binFolder, const QString& folder)
-    {
-        const QString program = binFolder + u"/wineserver64"_s;
-        QFile::copy(u"/bin/sleep"_s, program);
-        QDir().mkpath(folder);
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            if (::chdir(QFile::encodeName(folder).constData()) == 0)
-                ::execl(QFile::encodeName(program).constData(), "wineserver64", "30", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        // The process shows its own name once exec has happened.
-        for (int i = 0; i < 200 && !named(); ++i)
-            QTest::qWait(10);
-    }
-    ~FakeServerProcess() { stop(); }
-    void stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-    bool named() const
-    {
-        QFile comm(u"/proc/%1/comm"_s.arg(m_pid));
-        return comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("wineserver");
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 void addBaer(HiveFile& hive, const QString& value)
 {

@@ -1,6 +1,7 @@
 // kestrin-reg, run as a separate process on a copy of the fixture prefix.
 
 #include "TestPrefix.h"
+#include "WineServerDouble.h"
 
 #include "platform/WineServer.h"
 
@@ -90,42 +91,6 @@ Split splitAtSection(const QByteArray& file, const QByteArray& header)
         ++end;
     return {lines.mid(0, begin), lines.mid(begin, end - begin), lines.mid(end)};
 }
-
-// Holds the lock a running wineserver holds. fcntl locks belong to a process, and a process never
-// sees its own lock as held, so a forked child takes it.
-class LockHolder
-{
-public:
-    explicit LockHolder(const QString& lockPath) : m_lockPath(lockPath)
-    {
-        const QString serverDir = QFileInfo(lockPath).absolutePath();
-        QDir().mkpath(serverDir);
-        for (const QString& dir : {QFileInfo(serverDir).absolutePath(), serverDir})
-            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QByteArray path = QFile::encodeName(lockPath);
-        m_pid = ::fork();
-        if (m_pid == 0) { // only async-signal-safe calls from here
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            struct flock lock = {};
-            lock.l_type = F_WRLCK;
-            lock.l_len = 1;
-            const int fd = ::open(path.constData(), O_RDWR | O_CREAT, 0600);
-            if (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0)
-                ::pause(); // until killed
-            ::_exit(1);
-        }
-    }
-    ~LockHolder()
-    {
-        if (m_pid > 0 && ::kill(m_pid, SIGKILL) == 0)
-            ::waitpid(m_pid, nullptr, 0);
-        QFile::remove(m_lockPath);
-    }
-
-private:
-    QString m_lockPath;
-    pid_t m_pid = -1;
-};
 
 } // namespace
 

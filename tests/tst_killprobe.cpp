@@ -24,8 +24,9 @@ QByteArray makeHive(int megabytes)
     for (int i = 0; text.size() < qsizetype(megabytes) * 1024 * 1024; ++i) {
         for (char& b : blob)
             b = char(QRandomGenerator::global()->bounded(256));
-        text += '\n' + HiveSyntax::formatKeyHeader({u"Software"_s, u"Filler"_s, u"Entry%1"_s.arg(i, 6, 10, QLatin1Char('0'))},
-                                                   1700000000000 + i);
+        text += '\n' +
+                HiveSyntax::formatKeyHeader({u"Software"_s, u"Filler"_s, u"Entry%1"_s.arg(i, 6, 10, QLatin1Char('0'))},
+                                            1700000000000 + i);
         text += HiveSyntax::formatValue(u"DisplayName"_s, RegistryValue::fromString(u"Program %1"_s.arg(i)));
         text += HiveSyntax::formatValue(u"Blob"_s, RegistryValue::fromBinary(blob));
     }
@@ -76,11 +77,10 @@ QProcess* TestKillProbe::startAdd(int run)
 void TestKillProbe::hiveIsOldOrNewAfterEveryKill()
 {
     QVERIFY2(QFileInfo(m_binary).isExecutable(), "KESTRIN_REG must name the built kestrin-reg");
-    const int runs = qEnvironmentVariableIsSet("KESTRIN_KILL_RUNS") ? qEnvironmentVariableIntValue("KESTRIN_KILL_RUNS")
-                                                                     : 24;
-    const int megabytes = qEnvironmentVariableIsSet("KESTRIN_KILL_HIVE_MB")
-                              ? qEnvironmentVariableIntValue("KESTRIN_KILL_HIVE_MB")
-                              : 3;
+    const int runs =
+        qEnvironmentVariableIsSet("KESTRIN_KILL_RUNS") ? qEnvironmentVariableIntValue("KESTRIN_KILL_RUNS") : 24;
+    const int megabytes =
+        qEnvironmentVariableIsSet("KESTRIN_KILL_HIVE_MB") ? qEnvironmentVariableIntValue("KESTRIN_KILL_HIVE_MB") : 3;
     QVERIFY(m_prefix.write(u"system.reg"_s, makeHive(megabytes)));
 
     // How long a whole add takes; kills fall anywhere in it and a little after.

@@ -1,5 +1,6 @@
 #include "TestDrive.h"
 #include "TestPrefix.h"
+#include "WineServerDouble.h"
 
 #include "controls/MessageBox.h"
 #include "controls/TFramePanel.h"
@@ -11,13 +12,17 @@
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfKestrin.h"
 #include "platform/ShellOpen.h"
+#include "platform/WineServer.h"
+#include "uninstall/UninstallLog.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -84,6 +89,11 @@ private Q_SLOTS:
     void readsDamagedSettingsAsDefaults_data();
     void readsDamagedSettingsAsDefaults();
     void createsTheLogOnlyWhenMissing();
+    void keepsKeyboardFocusAfterAViewChangeFromTheMenu_data();
+    void keepsKeyboardFocusAfterAViewChangeFromTheMenu();
+    void saysWhyTheSettingsWereNotSavedOnExit();
+    void logPathHasOneSlash_data();
+    void logPathHasOneSlash();
     void aFailedFirstScanSkipsTheRestOfTheStart();
     void showsTwoColumnsOnThe9xFamily();
     void opensHelpAndUpdates_data();
@@ -514,6 +524,83 @@ void TestMainWindow::createsTheLogOnlyWhenMissing()
     QVERIFY(first.open(QIODevice::ReadOnly));
     QCOMPARE(first.readAll(), grown);
     QVERIFY(boxes().isEmpty());
+}
+
+void TestMainWindow::keepsKeyboardFocusAfterAViewChangeFromTheMenu_data()
+{
+    QTest::addColumn<int>("fromStyle");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("toStyle");
+    QTest::newRow("large icons, Alt+V D") << 0 << int(Qt::Key_D) << 3;
+    QTest::newRow("details, Alt+V L") << 3 << int(Qt::Key_L) << 0;
+    QTest::newRow("large icons, Alt+V R") << 0 << int(Qt::Key_R) << 0;
+}
+
+void TestMainWindow::keepsKeyboardFocusAfterAViewChangeFromTheMenu()
+{
+    QFETCH(int, fromStyle);
+    QFETCH(int, key);
+    QFETCH(int, toStyle);
+    auto window = makeWindow();
+    window->actions().viewItem(fromStyle)->trigger();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->lvPrograms->currentView()->setFocus();
+    window->selectItem(0);
+    // Keys go where the user's keys would: the open menu, else the focused widget.
+    auto press = [](int k, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* target = QApplication::activePopupWidget();
+        if (!target)
+            target = QApplication::focusWidget();
+        QVERIFY(target);
+        QTest::keyClick(target, Qt::Key(k), modifiers);
+    };
+    press(Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    press(Qt::Key_V, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget());
+    press(key);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    // The offscreen platform deactivates the window for a popup; a desktop's window manager keeps it.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    QCOMPARE(int(window->lvPrograms->viewStyle()), toStyle);
+    QTRY_COMPARE(QApplication::focusWidget(), window->lvPrograms->currentView());
+    press(Qt::Key_Down);
+    QVERIFY(window->selectedIndex() > 0);
+}
+
+void TestMainWindow::saysWhyTheSettingsWereNotSavedOnExit()
+{
+    auto window = makeWindow();
+    const QByteArray user = m_prefix->read(u"user.reg"_s);
+    LockHolder wine(WineServer::lockFileCandidates(m_prefix->path()).first());
+    QVERIFY(wine.locked());
+    window.reset();
+    QCOMPARE(boxes().size(), 1);
+    QCOMPARE(boxes()[0].kind, MessageBox::Kind::Critical);
+    QCOMPARE(boxes()[0].text, u"The window settings could not be saved: Wine is running in the prefix %1 and would "
+                              "overwrite them."_s.arg(m_prefix->path()));
+    QCOMPARE(m_prefix->read(u"user.reg"_s), user);
+}
+
+void TestMainWindow::logPathHasOneSlash_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("root") << u"/"_s << u"/ULog.txt"_s;
+    QTest::newRow("folder") << u"/home/user"_s << u"/home/user/ULog.txt"_s;
+    QTest::newRow("folder with a slash") << u"/home/user/"_s << u"/home/user/ULog.txt"_s;
+}
+
+void TestMainWindow::logPathHasOneSlash()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, path);
+    QCOMPARE(UninstallLog(folder).LogPath(), path);
 }
 
 void TestMainWindow::aFailedFirstScanSkipsTheRestOfTheStart()

@@ -18,14 +18,17 @@
 #include "uninstall/UninstallLog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -61,6 +64,12 @@ TfKestrin::TfKestrin(WinePrefix prefix, QString workingFolder, QWidget* parent)
     m_commands = new MainCommands(*this, *m_actions);
     FormCreate();
     lvPrograms->setFocus();
+    // A menu bar that Escape left in keyboard mode hands the focus, when a later command of it runs,
+    // back to itself and then drops it: the list would take no more keys.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now)
+            QTimer::singleShot(0, this, &TfKestrin::giveFocusBackToTheList);
+    });
 }
 
 TfKestrin::~TfKestrin()
@@ -311,6 +320,20 @@ void TfKestrin::buFindClick()
     MessageBox::critical(this, windowTitle(),
                          QStringLiteral("The program you are looking for (") + text +
                              QStringLiteral(") was not found"));
+}
+
+void TfKestrin::giveFocusBackToTheList()
+{
+    const QWidget* focus = QApplication::focusWidget();
+    if (isActiveWindow() && !QApplication::activePopupWidget() && (!focus || focus == menuBar()))
+        lvPrograms->setFocus();
+}
+
+void TfKestrin::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange)
+        QTimer::singleShot(0, this, &TfKestrin::giveFocusBackToTheList);
 }
 
 void TfKestrin::FormDestroy()

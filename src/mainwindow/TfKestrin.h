@@ -84,9 +84,13 @@ public:
     void lvProgramsClick();
     void buFindClick();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildForm();
     void FormCreate();
+    void giveFocusBackToTheList();
     void applySettings();
     void setUpProgramList(bool ntFamily);
     void InitImageLists();
