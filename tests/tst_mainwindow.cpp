@@ -534,21 +534,11 @@ void TestMainWindow::anUnreadableEntryIsLeftOutAndNamed()
              u"Left out HKEY_LOCAL_MACHINE\\"_s + uninstall + u"\\Twin1: Invalid data type for 'DisplayName'"_s);
     QVERIFY(QFile::exists(m_work->filePath(u"ULog.txt"_s)));
 
-    // Every refresh says it again in the note, never in a box; two such entries are counted.
-    registry.RootKey(RegistryRoot::CurrentUser);
-    QVERIFY(registry.OpenKey(uninstall + u"\\Mine"_s, true));
-    registry.WriteInteger(u"UninstallString"_s, 1);
-    registry.WriteString(u"DisplayName"_s, u"Mine"_s);
+    // A refresh says it again in the note, never in a box; once mended, the note goes.
     window->actions().Refresh1->trigger();
     QVERIFY(boxes().isEmpty());
     QCOMPARE(window->sbarStatusPanel->text(), u"8 program(s) available for uninstall"_s);
-    QVERIFY(window->sbarSkippedNote->text().startsWith(u"Left out 2 unreadable entries; the first: "_s));
-    QCOMPARE(window->sbarSkippedNote->toolTip().split(u'\n').last(),
-             u"HKEY_CURRENT_USER\\"_s + uninstall + u"\\Mine: Invalid data type for 'UninstallString'"_s);
-
-    registry.DeleteValue(u"UninstallString"_s);
-    registry.RootKey(RegistryRoot::LocalMachine);
-    QVERIFY(registry.OpenKey(uninstall + u"\\Twin1"_s, false));
+    QVERIFY(!window->sbarSkippedNote->isHidden());
     registry.WriteString(u"DisplayName"_s, u"Twin App"_s);
     window->actions().Refresh1->trigger();
     QCOMPARE(window->sbarStatusPanel->text(), u"9 program(s) available for uninstall"_s);

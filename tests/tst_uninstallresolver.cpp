@@ -11,13 +11,22 @@
 
 using namespace Qt::StringLiterals;
 
+namespace {
+
+// Rows named "32-bit: ..." are entries of the 32-bit view of a 64-bit prefix.
+PathView viewOfRow()
+{
+    return QByteArray(QTest::currentDataTag()).startsWith("32-bit") ? PathView::Wow64 : PathView::Native;
+}
+
+} // namespace
+
 class TestUninstallResolver : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
-    void cleanup();
     void cutsByPosition_data();
     void cutsByPosition();
     void uninstallerExists_data();
@@ -47,11 +56,6 @@ void TestUninstallResolver::init()
                             "\"PATH\"=str(2):\"%SystemRoot%\\\\system32;%SystemRoot%;C:\\\\Setup\"\n"));
 }
 
-void TestUninstallResolver::cleanup()
-{
-    qunsetenv("WINEPATH");
-}
-
 void TestUninstallResolver::cutsByPosition_data()
 {
     QTest::addColumn<QString>("cut");
@@ -79,7 +83,6 @@ void TestUninstallResolver::uninstallerExists_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("exists");
-    QTest::addColumn<bool>("wow64"); // the entry is in the 32-bit view of a 64-bit prefix
 
     const QString remover = u"C:\\Windows\\Remover.exe"_s;
     const QStringList none;
@@ -87,80 +90,65 @@ void TestUninstallResolver::uninstallerExists_data()
     const QStringList rundllInWindows{u"windows/rundll32.exe"_s};
     const QString rundllArgs = u" setupapi.dll,InstallHinfSection DefaultUninstall 132 C:\\Apps\\gone.inf"_s;
 
-    QTest::newRow("whole command is a file") << u"C:\\Tools\\unins000.exe"_s << none << true << false;
-    QTest::newRow("quoted program") << u"\"C:\\Tools\\unins000.exe\" /SILENT"_s << none << true << false;
-    QTest::newRow("drive path, no path in arguments") << u"C:\\Tools\\unins000.exe /SILENT"_s << none << true << false;
-    QTest::newRow("both files") << remover + u" -f \"C:\\Apps\\Tool\\Remove.log\""_s << none << true << false;
+    QTest::newRow("whole command is a file") << u"C:\\Tools\\unins000.exe"_s << none << true;
+    QTest::newRow("quoted program") << u"\"C:\\Tools\\unins000.exe\" /SILENT"_s << none << true;
+    QTest::newRow("drive path, no path in arguments") << u"C:\\Tools\\unins000.exe /SILENT"_s << none << true;
+    QTest::newRow("both files") << remover + u" -f \"C:\\Apps\\Tool\\Remove.log\""_s << none << true;
     QTest::newRow("all three files") << remover + u" -f \"C:\\Apps\\Tool\\Remove.log\" -c \"C:\\Apps\\Tool\\Reg.dll\""_s
-                                     << none << true << false;
+                                     << none << true;
     QTest::newRow("three files, then -x")
-        << remover + u" -f \"C:\\Apps\\Tool\\Remove.log\" -c \"C:\\Apps\\Tool\\Reg.dll\" -x"_s << none << true << false;
-    QTest::newRow("unquoted argument path") << remover + u" -fC:\\Apps\\Tool\\Remove.log -x"_s << none << true << false;
-    QTest::newRow("argument names no file")
-        << remover + u" -f \"C:\\Apps\\Tool\\Missing.log\""_s << none << false << false;
-    QTest::newRow("drive path without .exe") << u"C:\\Tools\\remove.bat"_s << none << false << false;
+        << remover + u" -f \"C:\\Apps\\Tool\\Remove.log\" -c \"C:\\Apps\\Tool\\Reg.dll\" -x"_s << none << true;
+    QTest::newRow("unquoted argument path") << remover + u" -fC:\\Apps\\Tool\\Remove.log -x"_s << none << true;
+    QTest::newRow("argument names no file") << remover + u" -f \"C:\\Apps\\Tool\\Missing.log\""_s << none << false;
+    QTest::newRow("drive path without .exe") << u"C:\\Tools\\remove.bat"_s << none << false;
     QTest::newRow("MsiExec.exe, system32")
-        << u"MsiExec.exe /X{1A2B3C4D-0000-0000-0000-000000000000}"_s << msiInSystem << true << false;
-    QTest::newRow("MsiExec.exe, nowhere") << u"MsiExec.exe /X{1A2B}"_s << none << false << false;
-    QTest::newRow("RunDll32") << u"RunDll32"_s + rundllArgs << rundllInWindows << true << false;
+        << u"MsiExec.exe /X{1A2B3C4D-0000-0000-0000-000000000000}"_s << msiInSystem << true;
+    QTest::newRow("MsiExec.exe, nowhere") << u"MsiExec.exe /X{1A2B}"_s << none << false;
+    QTest::newRow("RunDll32") << u"RunDll32"_s + rundllArgs << rundllInWindows << true;
     QTest::newRow("rundll32.exe, system32")
-        << u"rundll32.exe"_s + rundllArgs << QStringList{u"windows/system32/rundll32.exe"_s} << true << false;
-    QTest::newRow("RUNDLL32 in capitals") << u"RUNDLL32.EXE"_s + rundllArgs << rundllInWindows << true << false;
-    QTest::newRow("setup found through PATH") << u"setup /remove"_s << none << true << false;
-    QTest::newRow("msiexec without .exe, searched") << u"msiexec /x {1A2B}"_s << msiInSystem << true << false;
-    QTest::newRow("empty command") << QString() << none << true << false;
+        << u"rundll32.exe"_s + rundllArgs << QStringList{u"windows/system32/rundll32.exe"_s} << true;
+    QTest::newRow("RUNDLL32 in capitals") << u"RUNDLL32.EXE"_s + rundllArgs << rundllInWindows << true;
+    QTest::newRow("setup found through PATH") << u"setup /remove"_s << none << true;
+    QTest::newRow("msiexec without .exe, searched") << u"msiexec /x {1A2B}"_s << msiInSystem << true;
+    QTest::newRow("empty command") << QString() << none << true;
     QTest::newRow("quoted program missing, arguments exist")
-        << u"\"C:\\Tools\\gone.exe\" \"C:\\Apps\\Tool\\Remove.log\""_s << none << false << false;
-    QTest::newRow("no closing quote drops the last character")
-        << u"\"C:\\Tools\\unins000.exe"_s << none << false << false;
-    QTest::newRow("no closing quote, trailing blank") << u"\"C:\\Tools\\unins000.exe "_s << none << true << false;
-    QTest::newRow("two double quotes inside quotes") << u"\"C:\\Tools\\unins000.exe\"\" /x"_s << none << false << false;
+        << u"\"C:\\Tools\\gone.exe\" \"C:\\Apps\\Tool\\Remove.log\""_s << none << false;
+    QTest::newRow("no closing quote drops the last character") << u"\"C:\\Tools\\unins000.exe"_s << none << false;
+    QTest::newRow("no closing quote, trailing blank") << u"\"C:\\Tools\\unins000.exe "_s << none << true;
+    QTest::newRow("two double quotes inside quotes") << u"\"C:\\Tools\\unins000.exe\"\" /x"_s << none << false;
     QTest::newRow("second drive path missing")
-        << remover + u" \"C:\\Apps\\Tool\\Remove.log\" \"C:\\Apps\\Tool\\Missing.dll\""_s << none << false << false;
+        << remover + u" \"C:\\Apps\\Tool\\Remove.log\" \"C:\\Apps\\Tool\\Missing.dll\""_s << none << false;
     QTest::newRow("third drive path: second and third unexamined")
         << remover + u" \"C:\\Apps\\Tool\\Remove.log\" \"C:\\Apps\\Tool\\Missing.dll\" \"C:\\No\\x.dat\""_s << none
-        << true << false;
-    QTest::newRow("no dot after the drive letter: a folder") << remover + u" /D=C:\\Apps"_s << none << false << false;
+        << true;
+    QTest::newRow("no dot after the drive letter: a folder") << remover + u" /D=C:\\Apps"_s << none << false;
     QTest::newRow("no dot after the drive letter: five characters")
-        << remover + u" /D=C:\\Abc"_s << QStringList{u"Ab"_s} << true << false;
-
+        << remover + u" /D=C:\\Abc"_s << QStringList{u"Ab"_s} << true;
     QTest::newRow("a .bat, then an existing .exe")
-        << u"C:\\Tools\\remove.bat C:\\Tools\\unins000.exe"_s << none << false << false;
-    QTest::newRow("drive path in capitals") << u"C:\\TOOLS\\UNINS000.EXE /S"_s << none << true << false;
-    QTest::newRow("rundll32 in neither folder") << u"rundll32.exe"_s + rundllArgs << none << false << false;
-    QTest::newRow("ends in a drive's root") << u"C:\\Tools\\unins000.exe /D=C:\\"_s << none << false << false;
-    QTest::newRow("only a drive's root") << u"C:\\"_s << none << false << false;
+        << u"C:\\Tools\\remove.bat C:\\Tools\\unins000.exe"_s << none << false;
+    QTest::newRow("drive path in capitals") << u"C:\\TOOLS\\UNINS000.EXE /S"_s << none << true;
+    QTest::newRow("rundll32 in neither folder") << u"rundll32.exe"_s + rundllArgs << none << false;
+    QTest::newRow("ends in a drive's root") << u"C:\\Tools\\unins000.exe /D=C:\\"_s << none << false;
 
     const QStringList longName{u"Program Files/App/Uninstall Foo.exe"_s};
-    QTest::newRow("Wine's short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE /S"_s << longName << true << false;
-    QTest::newRow("quoted short names") << u"\"c:\\prog~fbu\\app\\unin~hdz.exe\" /S"_s << longName << true << false;
-    QTest::newRow("Windows-style short names") << u"C:\\PROGRA~1\\App\\UNINST~1.EXE /S"_s << longName << false << false;
-    QTest::newRow("\\\\?\\ drive path") << u"\\\\?\\C:\\Tools\\unins000.exe /S"_s << none << true << false;
+    QTest::newRow("Wine's short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE /S"_s << longName << true;
+    QTest::newRow("Windows-style short names") << u"C:\\PROGRA~1\\App\\UNINST~1.EXE /S"_s << longName << false;
+    QTest::newRow("\\\\?\\ drive path") << u"\\\\?\\C:\\Tools\\unins000.exe /S"_s << none << true;
     QTest::newRow("\\??\\ drive path, argument missing")
-        << u"\\??\\C:\\Tools\\unins000.exe /L=C:\\Apps\\Tool\\Missing.log"_s << none << false << false;
-    QTest::newRow("quoted \\\\?\\ path") << u"\"\\\\?\\C:\\Tools\\unins000.exe\" /S"_s << none << true << false;
-    QTest::newRow("found through WINEPATH")
-        << u"wpuninst /S"_s << QStringList{u"WinePath/wpuninst.exe"_s} << true << false;
+        << u"\\??\\C:\\Tools\\unins000.exe /L=C:\\Apps\\Tool\\Missing.log"_s << none << false;
+    QTest::newRow("found through WINEPATH") << u"wpuninst /S"_s << QStringList{u"WinePath/wpuninst.exe"_s} << true;
+    QTest::newRow("expanded reference") << u"%SystemRoot%\\Remover.exe"_s << none << true;
 
     const QStringList in32{u"windows/syswow64/unins32.exe"_s};
-    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << true << true;
-    QTest::newRow("64-bit: system32 is system32")
-        << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << false << false;
-    QTest::newRow("32-bit: quoted, system32 as written")
-        << u"\"C:\\windows\\system32\\msiexec.exe\" /x {1}"_s << msiInSystem << true << true;
+    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << true;
+    QTest::newRow("64-bit: system32 is system32") << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << false;
     QTest::newRow("32-bit: rundll32 in syswow64")
-        << u"RunDll32"_s + rundllArgs << QStringList{u"windows/syswow64/rundll32.exe"_s} << true << true;
-    QTest::newRow("64-bit: rundll32 in syswow64")
-        << u"RunDll32"_s + rundllArgs << QStringList{u"windows/syswow64/rundll32.exe"_s} << false << false;
-    QTest::newRow("32-bit: searched in syswow64") << u"unins32 /S"_s << in32 << true << true;
+        << u"RunDll32"_s + rundllArgs << QStringList{u"windows/syswow64/rundll32.exe"_s} << true;
     const QStringList in86{u"Program Files (x86)/App/u.exe"_s};
-    QTest::newRow("32-bit: %ProgramFiles% is the x86 folder")
-        << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << true << true;
-    QTest::newRow("64-bit: %ProgramFiles% is the native folder")
-        << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << false << false;
+    QTest::newRow("32-bit: %ProgramFiles% is the x86 folder") << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << true;
+    QTest::newRow("64-bit: %ProgramFiles% is the native one") << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << false;
     QTest::newRow("32-bit: then the native folder")
-        << u"\"%ProgramFiles%\\App\\u.exe\""_s << QStringList{u"Program Files/App/u.exe"_s} << true << true;
-    QTest::newRow("expanded from the environment key") << u"%SystemRoot%\\Remover.exe"_s << none << true << false;
+        << u"\"%ProgramFiles%\\App\\u.exe\""_s << QStringList{u"Program Files/App/u.exe"_s} << true;
 }
 
 void TestUninstallResolver::uninstallerExists()
@@ -168,12 +156,12 @@ void TestUninstallResolver::uninstallerExists()
     QFETCH(QString, command);
     QFETCH(QStringList, files);
     QFETCH(bool, exists);
-    QFETCH(bool, wow64);
     for (const QString& file : files)
         QVERIFY(TestDrive::add(*m_prefix, u"drive_c/"_s + file));
     qputenv("WINEPATH", "C:\\WinePath");
     UninstallResolver resolver{WinePrefix(m_prefix->path())};
-    QCOMPARE(resolver.UninstallerExists(command, wow64 ? PathView::Wow64 : PathView::Native), exists);
+    QCOMPARE(resolver.UninstallerExists(command, viewOfRow()), exists);
+    qunsetenv("WINEPATH");
 }
 
 void TestUninstallResolver::iconFileOf_data()
@@ -201,30 +189,21 @@ void TestUninstallResolver::programIconIndex_data()
     QTest::addColumn<QString>("displayIcon");
     QTest::addColumn<QString>("programPath");
     QTest::addColumn<QString>("command");
-    QTest::addColumn<bool>("wow64");
     QTest::addColumn<int>("index");
 
     const QString command = u"\"C:\\Tools\\unins000.exe\" /S"_s;
-    QTest::newRow("display icon in quotes") << u"\"C:\\APPS\\Tool\\app.exe\",0"_s << QString() << command << false << 2;
+    QTest::newRow("display icon in quotes") << u"\"C:\\APPS\\Tool\\app.exe\",0"_s << QString() << command << 2;
     QTest::newRow("ICO display icon: next source")
-        << u"C:\\Apps\\Tool\\tool.ICO"_s << u"C:\\Apps\\Tool\\app.exe"_s << command << false << 2;
+        << u"C:\\Apps\\Tool\\tool.ICO"_s << u"C:\\Apps\\Tool\\app.exe"_s << command << 2;
     QTest::newRow("cache path with a lead character")
-        << u"C:\\Apps\\Tool\\gone.exe"_s << u"\\C:\\Apps\\Tool\\app.exe"_s << command << false << 2;
-    QTest::newRow("command") << QString() << QString() << command << false << 3;
-    QTest::newRow("second dot: cut to no file")
-        << u"C:\\Apps\\Tool\\my.app.exe"_s << QString() << u"gone"_s << false << 99;
-    QTest::newRow("own icon") << QString() << QString() << u"C:\\Apps\\Tool\\Remove.log"_s << false << 99;
-    QTest::newRow("short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE,0"_s << QString() << command << false << 6;
-    QTest::newRow("32-bit: system32 is syswow64")
-        << u"C:\\windows\\system32\\shell.dll,3"_s << QString() << command << true << 7;
-    QTest::newRow("64-bit: system32 is system32")
-        << u"C:\\windows\\system32\\shell.dll,3"_s << QString() << command << false << 8;
+        << u"C:\\Apps\\Tool\\gone.exe"_s << u"\\C:\\Apps\\Tool\\app.exe"_s << command << 2;
+    QTest::newRow("command") << QString() << QString() << command << 3;
+    QTest::newRow("second dot: cut to no file") << u"C:\\Apps\\Tool\\my.app.exe"_s << QString() << u"gone"_s << 99;
+    QTest::newRow("own icon") << QString() << QString() << u"C:\\Apps\\Tool\\Remove.log"_s << 99;
+    QTest::newRow("short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE,0"_s << QString() << command << 6;
+    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\x.dll,3"_s << QString() << command << 7;
     QTest::newRow("32-bit: %ProgramFiles% is the x86 folder")
-        << u"%ProgramFiles%\\App\\x86.exe"_s << QString() << command << true << 9;
-    QTest::newRow("64-bit: %ProgramFiles% is the native folder")
-        << u"%ProgramFiles%\\App\\x86.exe"_s << QString() << command << false << 3;
-    QTest::newRow("32-bit: then the native folder")
-        << u"\"%ProgramFiles%\\App\\Uninstall Foo.exe\""_s << QString() << command << true << 6;
+        << u"%ProgramFiles%\\App\\x86.exe"_s << QString() << command << 8;
 }
 
 void TestUninstallResolver::programIconIndex()
@@ -232,30 +211,26 @@ void TestUninstallResolver::programIconIndex()
     QFETCH(QString, displayIcon);
     QFETCH(QString, programPath);
     QFETCH(QString, command);
-    QFETCH(bool, wow64);
     QFETCH(int, index);
-    for (const QString& file :
-         {u"Apps/Tool/my.app.exe"_s, u"Program Files/App/Uninstall Foo.exe"_s, u"windows/syswow64/shell.dll"_s,
-          u"windows/system32/shell.dll"_s, u"Program Files (x86)/App/x86.exe"_s})
-        QVERIFY(TestDrive::add(*m_prefix, u"drive_c/"_s + file));
+    for (const QString& file : {u"Apps/Tool/my.app.exe"_s, u"Program Files/App/Uninstall Foo.exe"_s,
+                                u"windows/syswow64/x.dll"_s, u"Program Files (x86)/App/x86.exe"_s})
+        QVERIFY(TestDrive::add(*m_prefix, u"drive_c/"_s + file)); // my.app.exe is named, but cut to my.app
     const auto indexOfHostFile = [](const QString& hostFile) {
         const QString name = QFileInfo(hostFile).fileName();
-        return name == u"app.exe"_s                 ? 2
-               : name == u"unins000.exe"_s          ? 3
-               : name == u"tool.ICO"_s              ? 4
-               : name == u"my.app.exe"_s            ? 5
-               : name == u"Uninstall Foo.exe"_s     ? 6
-               : hostFile.contains(u"/syswow64/"_s) ? 7
-               : name == u"shell.dll"_s             ? 8
-               : name == u"x86.exe"_s               ? 9
-                                                    : -1;
+        return name == u"app.exe"_s             ? 2
+               : name == u"unins000.exe"_s      ? 3
+               : name == u"tool.ICO"_s          ? 4
+               : name == u"my.app.exe"_s        ? 5
+               : name == u"Uninstall Foo.exe"_s ? 6
+               : name == u"x.dll"_s             ? 7
+               : name == u"x86.exe"_s           ? 8
+                                                : -1;
     };
     const WinePrefix prefix(m_prefix->path());
     PrefixEnvironment::Expander expander(prefix);
     const IconResolver icons(IconResolver::throughPrefix(prefix, indexOfHostFile), 99,
                              [&expander](const QString& text, PathView view) { return expander.expand(text, view); });
-    QCOMPARE(icons.ProgramIconIndex(displayIcon, programPath, command, wow64 ? PathView::Wow64 : PathView::Native),
-             index);
+    QCOMPARE(icons.ProgramIconIndex(displayIcon, programPath, command, viewOfRow()), index);
 }
 
 QTEST_GUILESS_MAIN(TestUninstallResolver)
