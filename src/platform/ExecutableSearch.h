@@ -36,7 +36,7 @@ public:
 private:
     struct Folder
     {
-        QString windowsPath;
+        QString windowsPath; // or a Unix path, from WINEPATH
         bool resolved = false;
         QString hostPath; // empty when the folder does not exist
         bool listed = false;
