@@ -1,4 +1,4 @@
-#include "TestPrefix.h"
+#include "TestDrive.h"
 
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
@@ -9,6 +9,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <ctime>
@@ -38,12 +39,17 @@ private Q_SLOTS:
     void readsNoUsageOnThe9xFamily();
     void tellsThePlatformFamily_data();
     void tellsThePlatformFamily();
-    void stopsAtANonTextName();
+    void skipsOnlyTheEntryItCannotRead_data();
+    void skipsOnlyTheEntryItCannotRead();
     void readsOnlyTheNativeViewOf32BitPrefixes();
+    void listsPerUserEntriesLast();
+    void checksEachViewAsItsProgramsSeeIt();
+    void sortsLikeUnicodeInTheCLocale();
     void findsIconsInOrder();
 
 private:
     void touch(const QString& windowsStylePath) const;
+    void addEntry(RegistryRoot root, const QString& key, const QString& name, const QString& command) const;
     QString host(const QString& relative) const { return m_prefix->file(u"drive_c/"_s + relative); }
 
     std::unique_ptr<TestPrefix> m_prefix;
@@ -67,6 +73,15 @@ void TestProgramScan::touch(const QString& relative) const
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+void TestProgramScan::addEntry(RegistryRoot root, const QString& key, const QString& name, const QString& command) const
+{
+    RegistryAccess reg{WinePrefix(m_prefix->path())};
+    reg.RootKey(root);
+    QVERIFY(reg.OpenKey(key, true));
+    reg.WriteString(u"DisplayName"_s, name);
+    reg.WriteString(u"UninstallString"_s, command);
 }
 
 void TestProgramScan::init()
@@ -172,6 +187,9 @@ void TestProgramScan::tellsThePlatformFamily_data()
     QTest::newRow("winxp") << u"winxp"_s << true << true;
     QTest::newRow("unknown name falls through") << u"win99"_s << false << true;
     QTest::newRow("no NT keys, no version") << QString() << true << true;
+    QTest::newRow("win31 is Win32s") << u"win31"_s << false << false;
+    QTest::newRow("win30 is Win32s") << u"win30"_s << false << false;
+    QTest::newRow("win20 is Win32s") << u"win20"_s << false << false;
 }
 
 void TestProgramScan::tellsThePlatformFamily()
@@ -194,27 +212,53 @@ void TestProgramScan::tellsThePlatformFamily()
     QCOMPARE(IsNTPlatform(prefix), nt);
 }
 
-void TestProgramScan::stopsAtANonTextName()
+void TestProgramScan::skipsOnlyTheEntryItCannotRead_data()
 {
+    QTest::addColumn<bool>("perUser");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("listed");
+
+    const QString wow = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+    QTest::newRow("DWORD name, early in key order") << false << uninstall + u"\\Twin1"_s << u"DisplayName"_s << 8;
+    QTest::newRow("DWORD command, first entry") << false << uninstall + u"\\Baer"_s << u"UninstallString"_s << 8;
+    QTest::newRow("DWORD icon, 32-bit view") << false << wow + u"\\Legacy32"_s << u"DisplayIcon"_s << 8;
+    QTest::newRow("DWORD name, per user") << true << uninstall + u"\\Mine"_s << u"DisplayName"_s << 9;
+}
+
+// A value of the wrong type used to stop the scan, hiding every later entry and the whole 32-bit view.
+void TestProgramScan::skipsOnlyTheEntryItCannotRead()
+{
+    QFETCH(bool, perUser);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(int, listed);
+    const RegistryRoot root = perUser ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+    if (perUser)
+        addEntry(root, key, u"Mine"_s, u"setup /remove"_s);
     RegistryAccess reg{WinePrefix(m_prefix->path())};
-    reg.RootKey(RegistryRoot::LocalMachine);
-    QVERIFY(reg.OpenKey(uninstall + u"\\Twin1"_s, false));
-    reg.WriteInteger(u"DisplayName"_s, 5);
+    reg.RootKey(root);
+    QVERIFY(reg.OpenKey(key, false));
+    reg.WriteInteger(value, 5);
 
     ProgramListModel model(true);
     ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
-    QString error;
-    try {
-        scan.RefreshProgramList(model);
-    } catch (const KestrinError& e) {
-        error = e.message();
-    }
-    QCOMPARE(error, u"Invalid data type for 'DisplayName'"_s);
-    // Baer, EmptyCommand, EmptyName, FooTool_is1, lowercase, NoCommand come before Twin1.
-    QCOMPARE(model.count(), 3);
-    QCOMPARE(model.rowCount(), 3);
-    QCOMPARE(model.at(0).Name, u"B\u00e4r Editor \u2211 \u753b\u50cf"_s);
-    QCOMPARE(model.at(2).Name, u"lower case tool"_s);
+    scan.RefreshProgramList(model);
+    QCOMPARE(model.count(), listed);
+    QCOMPARE(model.rowCount(), listed);
+    for (int i = 0; i < model.count(); ++i)
+        QVERIFY(!(model.at(i).Root == root && model.at(i).KeyPath == key));
+    QCOMPARE(scan.skippedEntries().size(), 1);
+    const ProgramScan::SkippedEntry& skipped = scan.skippedEntries().first();
+    QCOMPARE(skipped.root, root);
+    QCOMPARE(skipped.keyPath, key);
+    QCOMPARE(skipped.message, u"Invalid data type for '%1'"_s.arg(value));
+
+    // Mended, the next scan lists it and leaves nothing out.
+    reg.WriteString(value, u"C:\\x.exe"_s);
+    scan.RefreshProgramList(model);
+    QCOMPARE(model.count(), listed + 1);
+    QVERIFY(scan.skippedEntries().isEmpty());
 }
 
 void TestProgramScan::readsOnlyTheNativeViewOf32BitPrefixes()
@@ -223,10 +267,90 @@ void TestProgramScan::readsOnlyTheNativeViewOf32BitPrefixes()
     text.replace("#arch=win64", "#arch=win32");
     QVERIFY(m_prefix->write(u"system.reg"_s, text));
     ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
-    QCOMPARE(scan.uninstallKeys(), QStringList{uninstall});
+    const QList<ProgramScan::Source> sources{{RegistryRoot::LocalMachine, uninstall, PathView::Native},
+                                             {RegistryRoot::CurrentUser, uninstall, PathView::Native}};
+    QCOMPARE(scan.uninstallSources(), sources);
     ProgramListModel model(true);
     scan.RefreshProgramList(model);
     QCOMPARE(model.count(), 8);
+}
+
+// As Wine's uninstaller: HKEY_LOCAL_MACHINE's entries, then its 32-bit view's, then the user's.
+void TestProgramScan::listsPerUserEntriesLast()
+{
+    const QString wow = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+    ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
+    const QList<ProgramScan::Source> sources{{RegistryRoot::LocalMachine, uninstall, PathView::Native},
+                                             {RegistryRoot::LocalMachine, wow, PathView::Wow64},
+                                             {RegistryRoot::CurrentUser, uninstall, PathView::Native}};
+    QCOMPARE(scan.uninstallSources(), sources);
+
+    // The same subkey name as a machine entry, and the usage record is the machine's.
+    addEntry(RegistryRoot::CurrentUser, uninstall + u"\\Twin1"_s, u"Per-user Twin"_s, u"C:\\Twin\\one\\uninst.exe"_s);
+    addEntry(RegistryRoot::CurrentUser, uninstall + u"\\UserOnly"_s, u"User Only"_s, u"C:\\Users\\gone.exe"_s);
+    ProgramListModel model(true);
+    scan.RefreshProgramList(model);
+    QCOMPARE(model.count(), 11);
+    QStringList perUser;
+    for (int i = 0; i < model.count(); ++i) {
+        const InstalledProgram& p = model.at(i);
+        if (p.Root == RegistryRoot::CurrentUser)
+            perUser << p.fullKeyPath() + u'|' + p.Name + u'|' + p.Size + u'|' + QString::number(p.UninstallerMissing);
+    }
+    const QString userKey = u"HKEY_CURRENT_USER\\"_s + uninstall;
+    QCOMPARE(perUser, (QStringList{userKey + u"\\Twin1|Per-user Twin|1,024.00 MB|-1"_s,
+                                   userKey + u"\\UserOnly|User Only||%1"_s.arg(m_warning)}));
+    QCOMPARE(model.at(0).fullKeyPath(), u"HKEY_LOCAL_MACHINE\\"_s + uninstall + u"\\Baer"_s);
+}
+
+// A 32-bit entry names what a 32-bit program sees: its system32 is syswow64, its %ProgramFiles% the x86 one.
+void TestProgramScan::checksEachViewAsItsProgramsSeeIt()
+{
+    const QString wow = u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"_s;
+    touch(u"windows/syswow64/unins32.exe"_s);
+    touch(u"Program Files (x86)/Thirty/thirty.exe"_s);
+    addEntry(RegistryRoot::LocalMachine, wow + u"\\Sys32"_s, u"32-bit"_s, u"C:\\windows\\system32\\unins32.exe /S"_s);
+    addEntry(RegistryRoot::LocalMachine, uninstall + u"\\Sys64"_s, u"64-bit"_s,
+             u"C:\\windows\\system32\\unins32.exe /S"_s);
+    for (const QString& key : {QString(wow + u"\\Sys32"_s), QString(uninstall + u"\\Sys64"_s)})
+        TestDrive::setString(*m_prefix, RegistryRoot::LocalMachine, key, u"DisplayIcon"_s,
+                             u"%ProgramFiles%\\Thirty\\thirty.exe,0"_s);
+
+    ProgramListModel model(true);
+    ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
+    QCOMPARE(model.at(0).Name, u"32-bit"_s);
+    QCOMPARE(model.at(0).UninstallerMissing, -1);
+    QCOMPARE(model.at(0).IconIndex, m_icons.indexOfFile(host(u"Program Files (x86)/Thirty/thirty.exe"_s)));
+    QCOMPARE(model.at(1).Name, u"64-bit"_s);
+    QCOMPARE(model.at(1).UninstallerMissing, m_warning);
+    QCOMPARE(model.at(1).IconIndex, m_own); // neither file exists for a 64-bit program
+}
+
+// In the C or POSIX locale the order must still be a language's, not the code points'.
+void TestProgramScan::sortsLikeUnicodeInTheCLocale()
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(u"C.UTF-8"_s));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+    QCOMPARE(QLocale().language(), QLocale::C);
+
+    const QString names[] = {u"Zebra"_s,      u"\u00e9clair"_s, u"apple"_s, u"Banana"_s, u"\u00d6l"_s,
+                             u"\u00c4pfel"_s, u"Eclair"_s,      u"zulu"_s,  u"Apple"_s,  u"banana"_s};
+    QVERIFY(m_prefix->write(u"system.reg"_s, "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+                                             "#arch=win32\n"));
+    int key = 0; // key names ignore letter case, display names do not
+    for (const QString& name : names)
+        addEntry(RegistryRoot::LocalMachine, uninstall + u"\\K"_s + QString::number(++key), name, u"setup"_s);
+
+    ProgramListModel model(true);
+    ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
+    QStringList order;
+    for (int i = 0; i < model.count(); ++i)
+        order << model.at(i).Name;
+    // Letters before accents before case, lower case first; code-point order would put "Apple",
+    // "Banana", "Eclair" and "Zebra" before "apple" and the accented names last.
+    QCOMPARE(order, (QStringList{u"\u00c4pfel"_s, u"apple"_s, u"Apple"_s, u"banana"_s, u"Banana"_s, u"Eclair"_s,
+                                 u"\u00e9clair"_s, u"\u00d6l"_s, u"Zebra"_s, u"zulu"_s}));
 }
 
 void TestProgramScan::findsIconsInOrder()

@@ -2,6 +2,7 @@
 
 #include "inventory/IconResolver.h"
 #include "inventory/PositionText.h"
+#include "inventory/PrefixEnvironment.h"
 #include "inventory/UninstallResolver.h"
 #include "platform/WindowsPaths.h"
 
@@ -9,6 +10,16 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// Rows named "32-bit: ..." are entries of the 32-bit view of a 64-bit prefix.
+PathView viewOfRow()
+{
+    return QByteArray(QTest::currentDataTag()).startsWith("32-bit") ? PathView::Wow64 : PathView::Native;
+}
+
+} // namespace
 
 class TestUninstallResolver : public QObject
 {
@@ -113,6 +124,31 @@ void TestUninstallResolver::uninstallerExists_data()
     QTest::newRow("no dot after the drive letter: a folder") << remover + u" /D=C:\\Apps"_s << none << false;
     QTest::newRow("no dot after the drive letter: five characters")
         << remover + u" /D=C:\\Abc"_s << QStringList{u"Ab"_s} << true;
+    QTest::newRow("a .bat, then an existing .exe")
+        << u"C:\\Tools\\remove.bat C:\\Tools\\unins000.exe"_s << none << false;
+    QTest::newRow("drive path in capitals") << u"C:\\TOOLS\\UNINS000.EXE /S"_s << none << true;
+    QTest::newRow("rundll32 in neither folder") << u"rundll32.exe"_s + rundllArgs << none << false;
+    QTest::newRow("ends in a drive's root") << u"C:\\Tools\\unins000.exe /D=C:\\"_s << none << false;
+
+    const QStringList longName{u"Program Files/App/Uninstall Foo.exe"_s};
+    QTest::newRow("Wine's short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE /S"_s << longName << true;
+    QTest::newRow("Windows-style short names") << u"C:\\PROGRA~1\\App\\UNINST~1.EXE /S"_s << longName << false;
+    QTest::newRow("\\\\?\\ drive path") << u"\\\\?\\C:\\Tools\\unins000.exe /S"_s << none << true;
+    QTest::newRow("\\??\\ drive path, argument missing")
+        << u"\\??\\C:\\Tools\\unins000.exe /L=C:\\Apps\\Tool\\Missing.log"_s << none << false;
+    QTest::newRow("found through WINEPATH") << u"wpuninst /S"_s << QStringList{u"WinePath/wpuninst.exe"_s} << true;
+    QTest::newRow("expanded reference") << u"%SystemRoot%\\Remover.exe"_s << none << true;
+
+    const QStringList in32{u"windows/syswow64/unins32.exe"_s};
+    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << true;
+    QTest::newRow("64-bit: system32 is system32") << u"C:\\windows\\system32\\unins32.exe /S"_s << in32 << false;
+    QTest::newRow("32-bit: rundll32 in syswow64")
+        << u"RunDll32"_s + rundllArgs << QStringList{u"windows/syswow64/rundll32.exe"_s} << true;
+    const QStringList in86{u"Program Files (x86)/App/u.exe"_s};
+    QTest::newRow("32-bit: %ProgramFiles% is the x86 folder") << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << true;
+    QTest::newRow("64-bit: %ProgramFiles% is the native one") << u"%ProgramFiles%\\App\\u.exe /S"_s << in86 << false;
+    QTest::newRow("32-bit: then the native folder")
+        << u"\"%ProgramFiles%\\App\\u.exe\""_s << QStringList{u"Program Files/App/u.exe"_s} << true;
 }
 
 void TestUninstallResolver::uninstallerExists()
@@ -122,8 +158,10 @@ void TestUninstallResolver::uninstallerExists()
     QFETCH(bool, exists);
     for (const QString& file : files)
         QVERIFY(TestDrive::add(*m_prefix, u"drive_c/"_s + file));
+    qputenv("WINEPATH", "C:\\WinePath");
     UninstallResolver resolver{WinePrefix(m_prefix->path())};
-    QCOMPARE(resolver.UninstallerExists(command), exists);
+    QCOMPARE(resolver.UninstallerExists(command, viewOfRow()), exists);
+    qunsetenv("WINEPATH");
 }
 
 void TestUninstallResolver::iconFileOf_data()
@@ -162,6 +200,10 @@ void TestUninstallResolver::programIconIndex_data()
     QTest::newRow("command") << QString() << QString() << command << 3;
     QTest::newRow("second dot: cut to no file") << u"C:\\Apps\\Tool\\my.app.exe"_s << QString() << u"gone"_s << 99;
     QTest::newRow("own icon") << QString() << QString() << u"C:\\Apps\\Tool\\Remove.log"_s << 99;
+    QTest::newRow("short names") << u"C:\\PROG~FBU\\App\\UNIN~HDZ.EXE,0"_s << QString() << command << 6;
+    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\x.dll,3"_s << QString() << command << 7;
+    QTest::newRow("32-bit: %ProgramFiles% is the x86 folder")
+        << u"%ProgramFiles%\\App\\x86.exe"_s << QString() << command << 8;
 }
 
 void TestUninstallResolver::programIconIndex()
@@ -170,18 +212,25 @@ void TestUninstallResolver::programIconIndex()
     QFETCH(QString, programPath);
     QFETCH(QString, command);
     QFETCH(int, index);
-    QVERIFY(TestDrive::add(*m_prefix, u"drive_c/Apps/Tool/my.app.exe"_s)); // named, but cut to my.app
+    for (const QString& file : {u"Apps/Tool/my.app.exe"_s, u"Program Files/App/Uninstall Foo.exe"_s,
+                                u"windows/syswow64/x.dll"_s, u"Program Files (x86)/App/x86.exe"_s})
+        QVERIFY(TestDrive::add(*m_prefix, u"drive_c/"_s + file)); // my.app.exe is named, but cut to my.app
     const auto indexOfHostFile = [](const QString& hostFile) {
         const QString name = QFileInfo(hostFile).fileName();
-        return name == u"app.exe"_s        ? 2
-               : name == u"unins000.exe"_s ? 3
-               : name == u"tool.ICO"_s     ? 4
-               : name == u"my.app.exe"_s   ? 5
-                                           : -1;
+        return name == u"app.exe"_s             ? 2
+               : name == u"unins000.exe"_s      ? 3
+               : name == u"tool.ICO"_s          ? 4
+               : name == u"my.app.exe"_s        ? 5
+               : name == u"Uninstall Foo.exe"_s ? 6
+               : name == u"x.dll"_s             ? 7
+               : name == u"x86.exe"_s           ? 8
+                                                : -1;
     };
-    const IconResolver icons(IconResolver::throughPrefix(WindowsPaths(WinePrefix(m_prefix->path())), indexOfHostFile),
-                             99);
-    QCOMPARE(icons.ProgramIconIndex(displayIcon, programPath, command), index);
+    const WinePrefix prefix(m_prefix->path());
+    PrefixEnvironment::Expander expander(prefix);
+    const IconResolver icons(IconResolver::throughPrefix(prefix, indexOfHostFile), 99,
+                             [&expander](const QString& text, PathView view) { return expander.expand(text, view); });
+    QCOMPARE(icons.ProgramIconIndex(displayIcon, programPath, command, viewOfRow()), index);
 }
 
 QTEST_GUILESS_MAIN(TestUninstallResolver)

@@ -3,6 +3,7 @@
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "inventory/UsageCache.h"
+#include "platform/Clock.h"
 
 #include <QLocale>
 #include <QTest>
@@ -55,6 +56,8 @@ private slots:
     void formatFrequency();
     void formatDate_data();
     void formatDate();
+    void formatDateTakesTheOffsetInForceNow_data();
+    void formatDateTakesTheOffsetInForceNow();
     void readFixture_data();
     void readFixture();
     void readWrittenRecords_data();
@@ -147,6 +150,40 @@ void TestUsageCache::formatDate()
     setTimeZone(tz);
     const QString result = UsageCache::FormatUsageDate({low, high});
     setTimeZone("UTC-2");
+    QCOMPARE(result, text);
+}
+
+// Central European time: one hour east of UTC in winter, two in summer.
+void TestUsageCache::formatDateTakesTheOffsetInForceNow_data()
+{
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<QDateTime>("used"); // UTC
+    QTest::addColumn<QString>("text");
+
+    const QDateTime winter(QDate(2024, 1, 15), QTime(12, 0));
+    const QDateTime summer(QDate(2024, 7, 15), QTime(12, 0));
+    const QDateTime juneEvening(QDate(2003, 6, 19), QTime(22, 30), Qt::UTC);
+    const QDateTime yearEnd(QDate(2003, 12, 31), QTime(22, 30), Qt::UTC);
+    QTest::newRow("summer use, winter now") << winter << juneEvening << QStringLiteral("2003-06-19");
+    QTest::newRow("summer use, summer now") << summer << juneEvening << QStringLiteral("2003-06-20");
+    QTest::newRow("winter use, winter now") << winter << yearEnd << QStringLiteral("2003-12-31");
+    QTest::newRow("winter use, summer now") << summer << yearEnd << QStringLiteral("2004-01-01");
+}
+
+void TestUsageCache::formatDateTakesTheOffsetInForceNow()
+{
+    QFETCH(QDateTime, now);
+    QFETCH(QDateTime, used);
+    QFETCH(QString, text);
+    setTimeZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    // Made when asked, so that the local time is that of the zone set here.
+    Clock::setSource([now] { return QDateTime(now.date(), now.time()); });
+    const int offsetNow = Clock::now().offsetFromUtc();
+    const quint64 ticks = quint64(QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC).secsTo(used)) * 10'000'000;
+    const QString result = UsageCache::FormatUsageDate({quint32(ticks), quint32(ticks >> 32)});
+    Clock::setSource({});
+    setTimeZone("UTC-2");
+    QCOMPARE(offsetNow, now.date().month() == 7 ? 7200 : 3600); // the zone has its summer time
     QCOMPARE(result, text);
 }
 

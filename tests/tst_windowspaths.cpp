@@ -2,6 +2,7 @@
 
 #include "inventory/PrefixEnvironment.h"
 #include "platform/ExecutableSearch.h"
+#include "platform/ShortName.h"
 #include "platform/WindowsPaths.h"
 
 #include <QTest>
@@ -10,7 +11,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 const QString systemEnvironment = u"System\\CurrentControlSet\\Control\\Session Manager\\Environment"_s;
+
+// Rows named "32-bit: ..." look as a 32-bit program of a 64-bit prefix looks.
+PathView viewOfRow()
+{
+    return QByteArray(QTest::currentDataTag()).startsWith("32-bit") ? PathView::Wow64 : PathView::Native;
 }
+} // namespace
 
 class TestWindowsPaths : public QObject
 {
@@ -18,11 +25,14 @@ class TestWindowsPaths : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void derivesShortNamesAsWine_data();
+    void derivesShortNamesAsWine();
     void exists_data();
     void exists();
     void readsTheProgramPath();
     void expandsReferences_data();
     void expandsReferences();
+    void expandsForEachView();
     void searchesLikeWindows_data();
     void searchesLikeWindows();
 
@@ -40,7 +50,10 @@ void TestWindowsPaths::initTestCase()
           u"other/Data.txt"_s, u"secret.txt"_s, u"drive_c/windows/system32/msiexec.exe"_s,
           u"drive_c/windows/msiexec.exe"_s, u"drive_c/windows/system/old16.exe"_s, u"drive_c/windows/Regedit.EXE"_s,
           u"drive_c/windows/system32/wbem/setup.exe"_s, u"drive_c/windows/folder.exe/"_s,
-          u"drive_c/windows/system32/noext"_s, u"drive_c/Tools/unins000.exe"_s})
+          u"drive_c/windows/system32/noext"_s, u"drive_c/Tools/unins000.exe"_s,
+          u"drive_c/Program Files/App/Uninstall Foo.exe"_s, u"drive_c/windows/syswow64/only32.exe"_s,
+          u"drive_c/windows/system32/only64.exe"_s, u"drive_c/windows/system32/drivers/etc/hosts"_s,
+          u"drive_c/WinePath/Uninstall Foo.exe"_s, u"unixbin/fromunix.exe"_s})
         QVERIFY2(add(m_prefix, path), qPrintable(path));
     QVERIFY(QFile::link(u"nowhere"_s, m_prefix.file(u"drive_c/Apps/Broken.txt"_s)));
 
@@ -49,6 +62,51 @@ void TestWindowsPaths::initTestCase()
     setString(m_prefix, RegistryRoot::LocalMachine, systemEnvironment, u"AppRoot"_s, u"%windir%\\apps"_s);
     setString(m_prefix, RegistryRoot::CurrentUser, u"Environment"_s, u"Path"_s, u"C:\\Tools\\;%UserBin%"_s);
     setString(m_prefix, RegistryRoot::CurrentUser, u"Environment"_s, u"UserBin"_s, u"C:\\UserBin"_s, RegType::Sz);
+}
+
+// Pairs that Wine 8.0 printed with "cmd /c dir /x"; an empty short name is a name that is 8.3 already.
+void TestWindowsPaths::derivesShortNamesAsWine_data()
+{
+    QTest::addColumn<QString>("longName");
+    QTest::addColumn<QString>("shortName");
+    const QList<std::pair<QString, QString>> printed{
+        {u"Program Files"_s, u"PROG~FBU"_s},
+        {u"Program Files (x86)"_s, u"PROG~5P2"_s},
+        {u"ProgramData"_s, u"PROG~BDQ"_s},
+        {u"a b"_s, u"A_B~~GOE"_s},
+        {u"abcdefgh.ijkl"_s, u"ABCD~AJN.IJK"_s},
+        {u"abcdefghi"_s, u"ABCD~GDH"_s},
+        {u"\u00c4\u00d6\u00dc \u00e4\u00f6\u00fc"_s, u"____~RHR"_s},
+        {u"file.tar.gz"_s, u"FILE~VFZ.GZ"_s},
+        {u"long name with spaces and more"_s, u"LONG~KSP"_s},
+        {u"mixed.Case.Name.Ext"_s, u"MIXE~T4E.EXT"_s},
+        {u"My Document.docx"_s, u"MY_D~5LW.DOC"_s},
+        {u"semi;colon+plus=eq[br].dat"_s, u"SEMI~E2X.DAT"_s},
+        {u"tilde~name~long"_s, u"TILD~WSA"_s},
+        {u"trailingdot.a."_s, u"TRAI~FN4.A_"_s},
+        {u"Tr\u00e8s Long Nom.txt"_s, u"TR_S~GYW.TXT"_s},
+        {u"UPPER CASE NAME.TXT"_s, u"UPPE~13P.TXT"_s},
+        {u"Uninstall Foo.exe"_s, u"UNIN~HDZ.EXE"_s},
+        {u"x.y.z"_s, u"X_Y~~JTF.Z"_s},
+        {u"\u65e5\u672c\u8a9e\u306e\u30d5\u30a1\u30a4\u30eb.txt"_s, u"____~ZS1.TXT"_s},
+        {u"a"_s, QString()},
+        {u"Readme.txt"_s, QString()},
+        {u"unins000.exe"_s, QString()},
+        {u"x~y.txt"_s, QString()},
+    };
+    for (const auto& [longName, shortName] : printed)
+        QTest::newRow(qPrintable(longName)) << longName << shortName;
+}
+
+void TestWindowsPaths::derivesShortNamesAsWine()
+{
+    QFETCH(QString, longName);
+    QFETCH(QString, shortName);
+    QCOMPARE(ShortName::isLegal8Dot3(longName), shortName.isEmpty());
+    if (!shortName.isEmpty())
+        QCOMPARE(ShortName::hashed(longName), shortName);
+    // A name that is 8.3 already is not found by its hash either ("if exist" said so under Wine).
+    QCOMPARE(ShortName::matches(longName, ShortName::hashed(longName).toLower()), !shortName.isEmpty());
 }
 
 void TestWindowsPaths::exists_data()
@@ -71,20 +129,33 @@ void TestWindowsPaths::exists_data()
     QTest::newRow("relative") << u"Apps\\Tool\\Remove.log"_s << false;
     QTest::newRow("NUL inside") << u"C:\\Apps\\Tool\\Remove.log\0x"_s << false;
     QTest::newRow("dangling link") << u"C:\\Apps\\Broken.txt"_s << false;
+    // Short forms as Wine resolves them (checked with "if exist" under wine cmd).
+    QTest::newRow("Wine's short names") << u"c:\\PROG~FBU\\App\\unin~hdz.exe"_s << true;
+    QTest::newRow("Windows-style short name") << u"C:\\PROGRA~1\\App\\Uninstall Foo.exe"_s << false;
+    QTest::newRow("hash of an 8.3 name") << u"C:\\Tools\\UNIN~XZV.EXE"_s << false;
+    QTest::newRow("\\\\?\\ path") << u"\\\\?\\C:\\Apps\\Tool\\Remove.log"_s << true;
+    QTest::newRow("\\??\\ path, short name") << u"\\??\\c:\\PROG~FBU\\App\\Uninstall Foo.exe"_s << true;
+    QTest::newRow("32-bit: system32 is syswow64") << u"C:\\windows\\system32\\only32.exe"_s << true;
+    QTest::newRow("64-bit: system32 is system32") << u"C:\\windows\\system32\\only32.exe"_s << false;
+    QTest::newRow("32-bit: then system32") << u"C:\\Windows\\System32\\only64.exe"_s << true;
+    QTest::newRow("32-bit: drivers\\etc is shared") << u"C:\\windows\\system32\\drivers\\etc\\hosts"_s << true;
 }
 
 void TestWindowsPaths::exists()
 {
     QFETCH(QString, path);
     QFETCH(bool, exists);
-    QCOMPARE(WindowsPaths(WinePrefix(m_prefix.path())).Exists(path), exists);
+    QCOMPARE(WindowsPaths(WinePrefix(m_prefix.path()), viewOfRow()).Exists(path), exists);
 }
 
 void TestWindowsPaths::readsTheProgramPath()
 {
-    QCOMPARE(PrefixEnvironment::searchPath(WinePrefix(m_prefix.path())),
-             u"C:\\windows\\system32;C:\\windows;C:\\windows\\system32\\wbem;C:\\windows\\apps;%Missing%\\x;%PATH%;"
-             u"C:\\Tools\\;C:\\UserBin"_s);
+    // Wine puts WINEPATH first (seen: "cmd /c set PATH" printed it in front, unchanged).
+    qputenv("WINEPATH", "/opt/bin;D:\\x");
+    const QString path = PrefixEnvironment::searchPath(WinePrefix(m_prefix.path()));
+    qunsetenv("WINEPATH");
+    QCOMPARE(path, u"/opt/bin;D:\\x;C:\\windows\\system32;C:\\windows;C:\\windows\\system32\\wbem;C:\\windows\\apps;"
+                   u"%Missing%\\x;%PATH%;C:\\Tools\\;C:\\UserBin"_s);
 }
 
 void TestWindowsPaths::expandsReferences_data()
@@ -109,6 +180,16 @@ void TestWindowsPaths::expandsReferences()
     QCOMPARE(PrefixEnvironment::expandReferences(text, lookup), expanded);
 }
 
+void TestWindowsPaths::expandsForEachView()
+{
+    const WinePrefix prefix(m_prefix.path());
+    const QString text = u"%ProgramFiles%;%CommonProgramFiles%;%ProgramW6432%;%AppRoot%"_s;
+    QCOMPARE(PrefixEnvironment::Variables(prefix, PathView::Native).expand(text),
+             u"C:\\Program Files;C:\\Program Files\\Common Files;C:\\Program Files;C:\\windows\\apps"_s);
+    QCOMPARE(PrefixEnvironment::Variables(prefix, PathView::Wow64).expand(text),
+             u"C:\\Program Files (x86);C:\\Program Files (x86)\\Common Files;C:\\Program Files;C:\\windows\\apps"_s);
+}
+
 void TestWindowsPaths::searchesLikeWindows_data()
 {
     QTest::addColumn<QString>("name");
@@ -124,14 +205,21 @@ void TestWindowsPaths::searchesLikeWindows_data()
     QTest::newRow("a folder is not found") << u"folder"_s << QString();
     QTest::newRow(".exe added only without extension") << u"noext"_s << QString();
     QTest::newRow("current folder") << u".\\setup"_s << QString();
+    QTest::newRow("Wine's short name") << u"unin~hdz"_s << u"C:\\WinePath\\unin~hdz.exe"_s;
+    QTest::newRow("WINEPATH, Unix folder") << u"fromunix"_s << u"<prefix>/unixbin\\fromunix.exe"_s;
+    QTest::newRow("32-bit: syswow64 first") << u"only32"_s << u"C:\\windows\\syswow64\\only32.exe"_s;
+    QTest::newRow("32-bit: then system32") << u"only64"_s << u"C:\\windows\\system32\\only64.exe"_s;
 }
 
 void TestWindowsPaths::searchesLikeWindows()
 {
     QFETCH(QString, name);
     QFETCH(QString, found);
+    found.replace(u"<prefix>"_s, m_prefix.path());
     const WinePrefix prefix(m_prefix.path());
-    const ExecutableSearch search(WindowsPaths(prefix), PrefixEnvironment::searchPath(prefix));
+    qputenv("WINEPATH", QFile::encodeName(u"C:\\WinePath;"_s + m_prefix.file(u"unixbin"_s)));
+    const ExecutableSearch search(WindowsPaths(prefix, viewOfRow()), PrefixEnvironment::searchPath(prefix));
+    qunsetenv("WINEPATH");
     QCOMPARE(search.find(name), found);
     QCOMPARE(search.find(name), found); // answered again from the folder listings
 }

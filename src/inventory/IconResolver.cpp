@@ -1,37 +1,51 @@
 #include "IconResolver.h"
 
 #include "inventory/PositionText.h"
-#include "platform/WindowsPaths.h"
 
 #include <algorithm>
 #include <array>
 
 using namespace PositionText;
 
-IconResolver::IconResolver(SystemIconIndexFn systemIconIndex, int ownIconIndex)
-    : m_systemIconIndex(std::move(systemIconIndex)), m_ownIconIndex(ownIconIndex)
+IconResolver::IconResolver(SystemIconIndexFn systemIconIndex, int ownIconIndex, ExpandFn expand)
+    : m_systemIconIndex(std::move(systemIconIndex)), m_ownIconIndex(ownIconIndex), m_expand(std::move(expand))
 {}
 
-IconResolver::SystemIconIndexFn IconResolver::throughPrefix(const WindowsPaths& paths,
+IconResolver::SystemIconIndexFn IconResolver::throughPrefix(const WinePrefix& prefix,
                                                             std::function<int(const QString& hostFile)> lookup)
 {
-    return [paths, lookup = std::move(lookup)](const QString& file) {
-        const QString host = paths.hostPath(file);
+    return [native = WindowsPaths(prefix, PathView::Native), wow64 = WindowsPaths(prefix, PathView::Wow64),
+            lookup = std::move(lookup)](const QString& file, PathView view) {
+        const QString host = (view == PathView::Wow64 ? wow64 : native).hostPath(file);
         return WindowsPaths::isHostFile(host) ? lookup(host) : -1;
     };
 }
 
-int IconResolver::ProgramIconIndex(const QString& displayIcon, const QString& programPath, const QString& command) const
+int IconResolver::ProgramIconIndex(const QString& displayIcon, const QString& programPath, const QString& command,
+                                   PathView view) const
 {
     for (const QString& text : {displayIcon, NormalizeCachePath(programPath), command}) {
-        const int index = IconIndexOf(text);
+        const int index = IconIndexOf(text, view);
         if (index != -1)
             return index;
     }
     return m_ownIconIndex;
 }
 
-int IconResolver::IconIndexOf(const QString& text) const
+int IconResolver::IconIndexOf(const QString& text, PathView view) const
+{
+    if (!m_expand)
+        return iconIndexOfExpanded(text, view);
+    const QString expanded = m_expand(text, view);
+    const int index = iconIndexOfExpanded(expanded, view);
+    // A 32-bit entry may also name what a 64-bit program finds under the same reference.
+    if (index != -1 || view != PathView::Wow64)
+        return index;
+    const QString native = m_expand(text, PathView::Native);
+    return native == expanded ? -1 : iconIndexOfExpanded(native, view);
+}
+
+int IconResolver::iconIndexOfExpanded(const QString& text, PathView view) const
 {
     QString t = text;
     if (text.startsWith(QLatin1Char('"')))
@@ -39,7 +53,7 @@ int IconResolver::IconIndexOf(const QString& text) const
     const QString f = IconFileOf(t);
     if (f.isEmpty() || !m_systemIconIndex)
         return -1;
-    return m_systemIconIndex(f);
+    return m_systemIconIndex(f, view);
 }
 
 QString IconResolver::IconFileOf(const QString& t)

@@ -18,4 +18,6 @@ struct InstalledProgram
     QString UninstallCommand; // "UninstallString" exactly as read
 
     bool uninstallerFound() const { return UninstallerMissing == -1; }
+    // The key as windows show it: the root's name, "\" and the key path.
+    QString fullKeyPath() const { return rootName(Root) + QLatin1Char('\\') + KeyPath; }
 };

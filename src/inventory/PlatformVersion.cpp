@@ -6,14 +6,15 @@
 
 bool IsNTPlatform(const WinePrefix& prefix)
 {
-    static const QStringList nineX{QStringLiteral("win95"), QStringLiteral("win98"), QStringLiteral("winme")};
-    static const QStringList known{
-        QStringLiteral("win20"),  QStringLiteral("win30"),     QStringLiteral("win31"),    QStringLiteral("nt351"),
-        QStringLiteral("nt40"),   QStringLiteral("win2000"),   QStringLiteral("win2k"),    QStringLiteral("nt2k"),
-        QStringLiteral("nt2000"), QStringLiteral("winxp"),     QStringLiteral("winxp64"),  QStringLiteral("win2003"),
-        QStringLiteral("win2k3"), QStringLiteral("vista"),     QStringLiteral("winvista"), QStringLiteral("win2008"),
-        QStringLiteral("win2k8"), QStringLiteral("win2008r2"), QStringLiteral("win2k8r2"), QStringLiteral("win7"),
-        QStringLiteral("win8"),   QStringLiteral("win81"),     QStringLiteral("win10")};
+    // Win32s (win20, win30, win31) reports a platform of its own, and the 9x family another: neither is NT.
+    static const QStringList notNt{QStringLiteral("win20"), QStringLiteral("win30"), QStringLiteral("win31"),
+                                   QStringLiteral("win95"), QStringLiteral("win98"), QStringLiteral("winme")};
+    static const QStringList nt{
+        QStringLiteral("nt351"),   QStringLiteral("nt40"),   QStringLiteral("win2000"),   QStringLiteral("win2k"),
+        QStringLiteral("nt2k"),    QStringLiteral("nt2000"), QStringLiteral("winxp"),     QStringLiteral("winxp64"),
+        QStringLiteral("win2003"), QStringLiteral("win2k3"), QStringLiteral("vista"),     QStringLiteral("winvista"),
+        QStringLiteral("win2008"), QStringLiteral("win2k8"), QStringLiteral("win2008r2"), QStringLiteral("win2k8r2"),
+        QStringLiteral("win7"),    QStringLiteral("win8"),   QStringLiteral("win81"),     QStringLiteral("win10")};
 
     // A version chosen for all programs of the prefix; Wine ignores names it does not know.
     RegistryAccess user(prefix);
@@ -21,9 +22,9 @@ bool IsNTPlatform(const WinePrefix& prefix)
     if (user.OpenKeyReadOnly(QStringLiteral("Software\\Wine")) &&
         user.GetDataType(QStringLiteral("Version")) == RegDataType::String) {
         const QString version = user.ReadString(QStringLiteral("Version"));
-        if (nineX.contains(version))
+        if (notNt.contains(version))
             return false;
-        if (known.contains(version))
+        if (nt.contains(version))
             return true;
     }
     // Otherwise the version the machine keys describe: NT keys first, then the 9x ones.

@@ -1,6 +1,7 @@
 #include "PrefixEnvironment.h"
 
 #include "inventory/RegistryAccess.h"
+#include "platform/KestrinError.h"
 
 #include <QHash>
 #include <QSet>
@@ -9,20 +10,15 @@ namespace {
 
 const QString systemEnvironmentKey = QStringLiteral("System\\CurrentControlSet\\Control\\Session Manager\\Environment");
 const QString userEnvironmentKey = QStringLiteral("Environment");
+const QString currentVersionKey = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion");
 const QString pathName = QStringLiteral("path"); // case-folded, as the tables below are keyed
 
-struct Variable
-{
-    QString text;
-    bool expandable = false;
-};
+using Variable = PrefixEnvironment::Variables::Variable;
+using Table = PrefixEnvironment::Variables::Table;
 
-// Variables by case-folded name: environment names ignore letter case.
-using Variables = QHash<QString, Variable>;
-
-Variables readVariables(const WinePrefix& prefix, RegistryRoot root, const QString& key)
+Table readVariables(const WinePrefix& prefix, RegistryRoot root, const QString& key)
 {
-    Variables variables;
+    Table variables;
     RegistryAccess registry(prefix);
     registry.RootKey(root);
     if (!registry.OpenKeyReadOnly(key))
@@ -42,7 +38,7 @@ Variables readVariables(const WinePrefix& prefix, RegistryRoot root, const QStri
 class Resolver
 {
 public:
-    explicit Resolver(QList<const Variables*> layers) : m_layers(std::move(layers)) {}
+    explicit Resolver(QList<const Table*> layers) : m_layers(std::move(layers)) {}
 
     QString expand(const Variable& variable)
     {
@@ -57,7 +53,7 @@ public:
         const QString folded = name.toCaseFolded();
         if (m_active.contains(folded))
             return std::nullopt;
-        for (const Variables* layer : std::as_const(m_layers)) {
+        for (const Table* layer : std::as_const(m_layers)) {
             const auto it = layer->constFind(folded);
             if (it != layer->cend()) {
                 m_active.insert(folded);
@@ -72,7 +68,7 @@ public:
     }
 
 private:
-    QList<const Variables*> m_layers;
+    QList<const Table*> m_layers;
     QSet<QString> m_active;
 };
 
@@ -108,8 +104,8 @@ QString PrefixEnvironment::expandReferences(const QString& text,
 
 QString PrefixEnvironment::searchPath(const WinePrefix& prefix)
 {
-    const Variables system = readVariables(prefix, RegistryRoot::LocalMachine, systemEnvironmentKey);
-    Variables user = readVariables(prefix, RegistryRoot::CurrentUser, userEnvironmentKey);
+    const Table system = readVariables(prefix, RegistryRoot::LocalMachine, systemEnvironmentKey);
+    Table user = readVariables(prefix, RegistryRoot::CurrentUser, userEnvironmentKey);
 
     QString path = Resolver({&system}).valueOf(pathName).value_or(QString());
 
@@ -120,5 +116,67 @@ QString PrefixEnvironment::searchPath(const WinePrefix& prefix)
         const QString expanded = Resolver({&user, &system}).expand(*userPath);
         path = path.isEmpty() ? expanded : path + QLatin1Char(';') + expanded;
     }
+
+    // Wine puts the folders of WINEPATH in front of every program's PATH.
+    const QString winePath = qEnvironmentVariable("WINEPATH");
+    if (!winePath.isEmpty())
+        path = path.isEmpty() ? winePath : winePath + QLatin1Char(';') + path;
     return path;
+}
+
+PrefixEnvironment::Variables::Variables(const WinePrefix& prefix, PathView view)
+    : m_user(readVariables(prefix, RegistryRoot::CurrentUser, userEnvironmentKey)),
+      m_system(readVariables(prefix, RegistryRoot::LocalMachine, systemEnvironmentKey))
+{
+    // The program folders come from the machine's CurrentVersion key, not from the environment keys.
+    const Table folders = readVariables(prefix, RegistryRoot::LocalMachine, currentVersionKey);
+    const auto folder = [&](const QString& name, const QString& fallback) {
+        const auto it = folders.constFind(name.toCaseFolded());
+        return it != folders.cend() && !it->text.isEmpty() ? it->text : fallback;
+    };
+    const QString programFiles = folder(QStringLiteral("ProgramFilesDir"), QStringLiteral("C:\\Program Files"));
+    const QString programFiles32 =
+        folder(QStringLiteral("ProgramFilesDir (x86)"), QStringLiteral("C:\\Program Files (x86)"));
+    const QString commonFiles =
+        folder(QStringLiteral("CommonFilesDir"), QStringLiteral("C:\\Program Files\\Common Files"));
+    const QString commonFiles32 =
+        folder(QStringLiteral("CommonFilesDir (x86)"), QStringLiteral("C:\\Program Files (x86)\\Common Files"));
+    const bool wow64 = view == PathView::Wow64;
+    const QList<std::pair<QString, QString>> wine{
+        {QStringLiteral("programfiles"), wow64 ? programFiles32 : programFiles},
+        {QStringLiteral("commonprogramfiles"), wow64 ? commonFiles32 : commonFiles},
+        {QStringLiteral("programfiles(x86)"), programFiles32},
+        {QStringLiteral("commonprogramfiles(x86)"), commonFiles32},
+        {QStringLiteral("programw6432"), programFiles},
+        {QStringLiteral("commonprogramw6432"), commonFiles},
+        {QStringLiteral("systemdrive"), QStringLiteral("C:")},
+        {QStringLiteral("programdata"), QStringLiteral("C:\\ProgramData")},
+        {QStringLiteral("allusersprofile"), QStringLiteral("C:\\ProgramData")},
+    };
+    for (const auto& [name, value] : wine)
+        m_wine.insert(name, Variable{value, false});
+}
+
+QString PrefixEnvironment::Variables::expand(const QString& text) const
+{
+    if (!text.contains(QLatin1Char('%')))
+        return text;
+    // Wine sets its folders over whatever the keys say; the user's values hide the machine's.
+    Resolver resolver({&m_wine, &m_user, &m_system});
+    return expandReferences(text, [&resolver](const QString& name) { return resolver.valueOf(name); });
+}
+
+QString PrefixEnvironment::Expander::expand(const QString& text, PathView view)
+{
+    if (!text.contains(QLatin1Char('%')))
+        return text;
+    const size_t i = view == PathView::Wow64 ? 1 : 0;
+    if (!m_variables[i] && !m_unreadable[i]) {
+        try {
+            m_variables[i].emplace(m_prefix, view);
+        } catch (const KestrinError&) {
+            m_unreadable[i] = true;
+        }
+    }
+    return m_variables[i] ? m_variables[i]->expand(text) : text;
 }

@@ -1,8 +1,24 @@
 #include "ProgramListModel.h"
 
+#include <QLocale>
+
 #include <algorithm>
 
-ProgramListModel::ProgramListModel(bool ntFamily, QObject* parent) : QAbstractTableModel(parent), m_ntFamily(ntFamily)
+namespace {
+
+// The user's collation; in the C or POSIX locale, which has none of its own and would sort by code
+// point ("Zebra" before "apple", accented letters last), the default Unicode collation, which English
+// uses unchanged.
+QCollator listCollator()
+{
+    const QLocale locale;
+    return QCollator(locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale);
+}
+
+} // namespace
+
+ProgramListModel::ProgramListModel(bool ntFamily, QObject* parent)
+    : QAbstractTableModel(parent), m_ntFamily(ntFamily), m_collator(listCollator())
 {
     m_collator.setCaseSensitivity(Qt::CaseSensitive);
     m_collator.setNumericMode(false);

@@ -5,7 +5,9 @@
 #include "RegistryAccess.h"
 #include "Texts.h"
 #include "UninstallResolver.h"
+#include "inventory/PrefixEnvironment.h"
 #include "platform/HiveFile.h"
+#include "platform/KestrinError.h"
 #include "platform/SystemIconList.h"
 #include "platform/WindowsPaths.h"
 
@@ -48,47 +50,58 @@ ProgramScan::ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons
       m_ownIconIndex(ownIconIndex), m_usage(m_prefix)
 {}
 
-QStringList ProgramScan::uninstallKeys() const
+QList<ProgramScan::Source> ProgramScan::uninstallSources() const
 {
     // In a 64-bit prefix most installers are 32-bit programs whose entries land in the 32-bit view;
-    // without it most installed programs would be missing from the list.
-    QStringList keys{sUninstallKey};
+    // without it most installed programs would be missing from the list. Per-user entries are not
+    // redirected: HKEY_CURRENT_USER has one key for both kinds of program.
+    QList<Source> sources{{RegistryRoot::LocalMachine, sUninstallKey, PathView::Native}};
     if (HiveFile::open(m_prefix.systemHivePath())->current().architecture() == "win64")
-        keys << wow64UninstallKey;
-    return keys;
+        sources.append({RegistryRoot::LocalMachine, wow64UninstallKey, PathView::Wow64});
+    sources.append({RegistryRoot::CurrentUser, sUninstallKey, PathView::Native});
+    return sources;
 }
 
 void ProgramScan::RefreshProgramList(ProgramListModel& model)
 {
     const HiveFile::ReadBatch batchOfReads;
     model.clear();
+    m_skipped.clear();
     m_usage.LoadUsageKeys();
 
-    const WindowsPaths paths(m_prefix);
     SystemIconList& iconList = m_icons;
-    Pass pass{model, UninstallResolver(m_prefix),
-              IconResolver(IconResolver::throughPrefix(
-                               paths, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }),
-                           m_ownIconIndex)};
+    PrefixEnvironment::Expander expander(m_prefix);
+    Pass pass{
+        model, UninstallResolver(m_prefix),
+        IconResolver(IconResolver::throughPrefix(
+                         m_prefix, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }),
+                     m_ownIconIndex,
+                     [&expander](const QString& text, PathView view) { return expander.expand(text, view); })};
 
     RegistryAccess reg(m_prefix);
-    reg.RootKey(RegistryRoot::LocalMachine);
-    const QStringList keys = uninstallKeys();
+    const QList<Source> sources = uninstallSources();
     BatchGuard batch(model);
-    for (const QString& uninstallKey : keys) {
+    for (const Source& source : sources) {
+        reg.RootKey(source.root);
         QStringList names;
-        if (reg.OpenKey(uninstallKey, false))
+        if (reg.OpenKey(source.key, false))
             reg.GetKeyNames(names);
         reg.CloseKey();
         for (const QString& name : std::as_const(names)) {
-            reg.OpenKey(uninstallKey + QLatin1Char('\\') + name, false);
-            ReadProgramEntry(pass, reg, name);
+            const QString keyPath = source.key + QLatin1Char('\\') + name;
+            try {
+                reg.OpenKey(keyPath, false);
+                ReadProgramEntry(pass, reg, name, source);
+            } catch (const KestrinError& error) {
+                // One entry that cannot be read must not hide the others, as Wine lists them too.
+                m_skipped.append({source.root, reg.hasCurrentKey() ? reg.CurrentPath() : keyPath, error.message()});
+            }
             reg.CloseKey();
         }
     }
 }
 
-void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName)
+void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source)
 {
     const QString keyPath = reg.hasCurrentKey() ? reg.CurrentPath() : QString();
     QStringList values;
@@ -104,16 +117,17 @@ void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QStrin
     QString size, lastUsed, frequency, programPath;
     if (m_ntFamily)
         m_usage.ReadUsageInfo(subkeyName, size, lastUsed, frequency, programPath);
-    const int iconIndex = pass.icons.ProgramIconIndex(icon, programPath, command);
-    AddProgramItem(pass, name, size, lastUsed, frequency, command, keyPath, iconIndex);
+    const int iconIndex = pass.icons.ProgramIconIndex(icon, programPath, command, source.view);
+    AddProgramItem(pass, name, size, lastUsed, frequency, command, keyPath, iconIndex, source);
 }
 
 void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
                                  const QString& frequency, const QString& command, const QString& keyPath,
-                                 int iconIndex)
+                                 int iconIndex, const Source& source)
 {
     InstalledProgram program;
     program.Name = name;
+    program.Root = source.root;
     program.KeyPath = keyPath;
     program.IconIndex = iconIndex;
     if (m_ntFamily) {
@@ -121,7 +135,7 @@ void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString&
         program.LastUsed = lastUsed;
         program.Frequency = frequency;
     }
-    program.UninstallerMissing = pass.uninstallers.UninstallerExists(command) ? -1 : m_warningIconIndex;
+    program.UninstallerMissing = pass.uninstallers.UninstallerExists(command, source.view) ? -1 : m_warningIconIndex;
     program.UninstallCommand = command;
     pass.model.append(std::move(program));
 }

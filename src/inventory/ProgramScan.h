@@ -1,10 +1,12 @@
 #pragma once
 
+#include "RegistryRoot.h"
 #include "UsageCache.h"
+#include "platform/WindowsPaths.h"
 #include "platform/WinePrefix.h"
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 class IconResolver;
 class ProgramListModel;
@@ -16,21 +18,44 @@ class UninstallResolver;
 class ProgramScan
 {
 public:
+    // One uninstall key that the scan reads, and the kind of program whose entries it holds.
+    struct Source
+    {
+        RegistryRoot root;
+        QString key;
+        PathView view;
+        bool operator==(const Source&) const = default;
+    };
+
+    // An entry left out because a value it needs cannot be read.
+    struct SkippedEntry
+    {
+        RegistryRoot root;
+        QString keyPath;
+        QString message; // the registry layer's text, e.g. "Invalid data type for 'DisplayName'"
+    };
+
     // icons is the run's icon list; warningIconIndex and ownIconIndex are positions in it.
     ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons, int warningIconIndex, int ownIconIndex);
 
-    // Reads every entry anew into model, which ends sorted. A value that is not text where text is
-    // required stops the scan with a KestrinError; the entries read before it stay in the model.
+    // Reads every entry anew into model, which ends sorted. An entry whose values cannot be read is
+    // left out and goes to skippedEntries(); the scan goes on with the next one. Other failures (a hive
+    // that cannot be read) stop the scan with a KestrinError; the entries read before stay in the model.
     void RefreshProgramList(ProgramListModel& model);
 
-    // The uninstall keys read, in order: the native one and, in a 64-bit prefix, the 32-bit view.
-    QStringList uninstallKeys() const;
+    // The entries the last scan left out, in the order it met them.
+    const QList<SkippedEntry>& skippedEntries() const { return m_skipped; }
+
+    // The uninstall keys read, in order, as Wine's own uninstaller reads them: HKEY_LOCAL_MACHINE's
+    // native key, in a 64-bit prefix its 32-bit view, then HKEY_CURRENT_USER's key.
+    QList<Source> uninstallSources() const;
 
 private:
     struct Pass;
-    void ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName);
+    void ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source);
     void AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
-                        const QString& frequency, const QString& command, const QString& keyPath, int iconIndex);
+                        const QString& frequency, const QString& command, const QString& keyPath, int iconIndex,
+                        const Source& source);
 
     WinePrefix m_prefix;
     bool m_ntFamily;
@@ -38,4 +63,5 @@ private:
     int m_warningIconIndex;
     int m_ownIconIndex;
     UsageCache m_usage;
+    QList<SkippedEntry> m_skipped;
 };

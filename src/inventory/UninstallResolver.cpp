@@ -32,28 +32,42 @@ QString withoutQuotes(QString text)
     return text.remove(QLatin1Char('"'));
 }
 
+// A command that starts with "\\?\C:\" or "\??\C:\" goes as one that starts with "C:\".
+QString withoutLongPathPrefix(const QString& cmd)
+{
+    if ((cmd.startsWith(u"\\\\?\\") || cmd.startsWith(u"\\??\\")) && Find(u":\\", cmd) == 6)
+        return cmd.sliced(4);
+    return cmd;
+}
+
 } // namespace
 
-UninstallResolver::UninstallResolver(const WinePrefix& prefix) : m_paths(prefix) {}
-
-UninstallResolver::UninstallResolver(const WinePrefix& prefix, const QString& searchPath)
-    : m_paths(prefix), m_search(std::in_place, m_paths, searchPath)
+UninstallResolver::UninstallResolver(const WinePrefix& prefix)
+    : m_expander(prefix), m_views{View{WindowsPaths(prefix, PathView::Native), {}},
+                                  View{WindowsPaths(prefix, PathView::Wow64), {}}}
 {}
+
+UninstallResolver::UninstallResolver(const WinePrefix& prefix, const QString& searchPath) : UninstallResolver(prefix)
+{
+    m_searchPath = searchPath;
+}
 
 UninstallResolver::~UninstallResolver() = default;
 
-const ExecutableSearch& UninstallResolver::search()
+const ExecutableSearch& UninstallResolver::search(View& view)
 {
-    if (!m_search) {
-        QString path;
-        try {
-            path = PrefixEnvironment::searchPath(m_paths.prefix());
-        } catch (const KestrinError&) {
-            // An unreadable hive leaves the standard folders to search.
+    if (!view.search) {
+        if (!m_searchPath) {
+            m_searchPath.emplace();
+            try {
+                *m_searchPath = PrefixEnvironment::searchPath(view.paths.prefix());
+            } catch (const KestrinError&) {
+                // An unreadable hive leaves the standard folders to search.
+            }
         }
-        m_search.emplace(m_paths, path);
+        view.search.emplace(view.paths, *m_searchPath);
     }
-    return *m_search;
+    return *view.search;
 }
 
 QString UninstallResolver::Path(const QString& a, qsizetype p)
@@ -61,8 +75,26 @@ QString UninstallResolver::Path(const QString& a, qsizetype p)
     return Sub(a, p - 1, LastDot(Sub(a, p + 1, a.size())) + 5);
 }
 
-bool UninstallResolver::UninstallerExists(const QString& cmd)
+bool UninstallResolver::UninstallerExists(const QString& cmd, PathView which)
 {
+    View& v = view(which);
+    const QString command = m_expander.expand(cmd, which);
+    if (followsTheRules(command, v))
+        return true;
+    // A 32-bit entry may also name what a 64-bit program finds under the same reference.
+    if (which == PathView::Wow64) {
+        const QString native = m_expander.expand(cmd, PathView::Native);
+        return native != command && followsTheRules(native, v);
+    }
+    return false;
+}
+
+bool UninstallResolver::followsTheRules(const QString& command, View& view)
+{
+    const auto Exists = [&view](const QString& path) {
+        return view.paths.Exists(path);
+    };
+    const QString cmd = withoutLongPathPrefix(command);
     if (cmd.isEmpty() || Exists(cmd))
         return true;
 
@@ -81,18 +113,21 @@ bool UninstallResolver::UninstallerExists(const QString& cmd)
                Exists(WindowsPaths::WindowsDir() + QStringLiteral("msiexec.exe"));
 
     if (Find(u":\\", cmd) == 2)
-        return startsWithDrivePathExists(cmd);
+        return startsWithDrivePathExists(cmd, view);
 
     const qsizetype blank = cmd.indexOf(QLatin1Char(' '));
     const QString w = blank < 0 ? cmd : cmd.first(blank);
-    return search().found(w);
+    return search(view).found(w);
 }
 
 // The program must be named by the first ".exe", before any second drive path. Drive paths among the
 // arguments are files the uninstaller needs (a log, a script), each cut three characters past its last
 // "."; only the first two are examined.
-bool UninstallResolver::startsWithDrivePathExists(const QString& cmd) const
+bool UninstallResolver::startsWithDrivePathExists(const QString& cmd, const View& view) const
 {
+    const auto Exists = [&view](const QString& path) {
+        return view.paths.Exists(path);
+    };
     const qsizetype length = cmd.size();
     // Letter case ignored in place, so that positions stay those of cmd.
     const qsizetype e = cmd.indexOf(u".exe", 0, Qt::CaseInsensitive) + 1;

@@ -1,17 +1,24 @@
 #pragma once
 
+#include "inventory/PrefixEnvironment.h"
 #include "platform/ExecutableSearch.h"
 #include "platform/WindowsPaths.h"
 
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // Decides from an uninstall command alone whether the program it would start is still there. Paths are
-// looked up in the prefix; any failure on the way counts as "not there", nothing is reported.
+// looked up in the prefix as a program of the entry's view sees them; any failure on the way counts as
+// "not there", nothing is reported.
 //
-// Make one per scan: the prefix's PATH is read from the registry on the first command that needs the
-// executable search, then kept with the search's folder listings.
+// References such as %ProgramFiles% are expanded as Wine expands them for a program of the view before
+// the rules apply. In the Wow64 view the 32-bit forms are tried first (C:\windows\syswow64 for
+// C:\windows\system32, C:\Program Files (x86) for %ProgramFiles%), then the native ones.
+//
+// Make one per scan: the prefix's PATH and variables are read from the registry on the first command
+// that needs them, then kept with the search's folder listings.
 class UninstallResolver
 {
 public:
@@ -20,7 +27,7 @@ public:
     UninstallResolver(const WinePrefix& prefix, const QString& searchPath);
     ~UninstallResolver();
 
-    bool UninstallerExists(const QString& cmd);
+    bool UninstallerExists(const QString& cmd, PathView view = PathView::Native);
 
     // The argument path whose ":\" stands at position p of a: from its drive letter to the third
     // character after the last "." behind that ":\", or the drive letter and four characters more when
@@ -28,10 +35,19 @@ public:
     static QString Path(const QString& a, qsizetype p);
 
 private:
-    bool Exists(const QString& path) const { return m_paths.Exists(path); }
-    bool startsWithDrivePathExists(const QString& cmd) const;
-    const ExecutableSearch& search();
+    // What one view needs, made on first use.
+    struct View
+    {
+        WindowsPaths paths;
+        std::optional<ExecutableSearch> search;
+    };
 
-    WindowsPaths m_paths;
-    std::optional<ExecutableSearch> m_search;
+    bool followsTheRules(const QString& cmd, View& view);
+    bool startsWithDrivePathExists(const QString& cmd, const View& view) const;
+    View& view(PathView which) { return m_views[which == PathView::Wow64 ? 1 : 0]; }
+    const ExecutableSearch& search(View& view);
+
+    PrefixEnvironment::Expander m_expander;
+    std::optional<QString> m_searchPath; // given, or read once
+    std::array<View, 2> m_views;
 };

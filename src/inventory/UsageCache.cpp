@@ -2,6 +2,7 @@
 
 #include "RegistryAccess.h"
 #include "Texts.h"
+#include "platform/Clock.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -154,7 +155,7 @@ QString UsageCache::FormatUsageDate(FileTime time)
         return unknownDate();
 
     // The offset in force now, not the one at the stored date, as the platform's conversion does.
-    const qint64 offsetTicks = qint64(QDateTime::currentDateTime().offsetFromUtc()) * TicksPerSecond;
+    const qint64 offsetTicks = qint64(Clock::now().offsetFromUtc()) * TicksPerSecond;
     qint64 localTicks = 0;
     if (qAddOverflow(qint64(ticks), offsetTicks, &localTicks) || localTicks < 0)
         return unknownDate();

@@ -33,7 +33,7 @@ public:
 
     // Megabytes with two decimals and the locale's separators, e.g. "1,024.00 MB"; empty for n <= 0.
     static QString FormatUsageSize(qint64 bytes);
-    // The local date "yyyy-mm-dd", converted with the UTC offset in force now; empty for a zero
+    // The local date "yyyy-mm-dd", converted with the UTC offset in force now (Clock::now()); empty for a zero
     // time, "(Unknown)" for all-ones or a time that does not convert to a year from 1 to 9999.
     static QString FormatUsageDate(FileTime time);
     // "rarely", "occasionally" or "frequently"; empty for a negative count.

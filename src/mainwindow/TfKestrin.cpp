@@ -153,6 +153,13 @@ void TfKestrin::buildForm()
     // The only panel is also the last, which natively reaches to the bar's end.
     sbarStatusPanel->setMinimumWidth(StatusPanelWidth);
     sbarStatus->addWidget(sbarStatusPanel, 1);
+    sbarSkippedNote = new QLabel(sbarStatus);
+    sbarSkippedNote->setObjectName(QStringLiteral("sbarSkippedNote"));
+    sbarSkippedNote->setTextFormat(Qt::PlainText); // holds key paths from the registry
+    // A long key path must not widen the window; the whole text is in the tooltip.
+    sbarSkippedNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    sbarStatus->addWidget(sbarSkippedNote, 2);
+    sbarSkippedNote->hide();
 }
 
 void TfKestrin::FormCreate()
@@ -238,7 +245,37 @@ void TfKestrin::InitImageLists()
 
 void TfKestrin::RefreshProgramList()
 {
-    m_scan->RefreshProgramList(*m_model);
+    try {
+        m_scan->RefreshProgramList(*m_model);
+    } catch (...) {
+        showSkippedEntries();
+        throw;
+    }
+    showSkippedEntries();
+}
+
+// A note rather than a message box: the same entries would raise it again on every refresh.
+void TfKestrin::showSkippedEntries()
+{
+    const QList<ProgramScan::SkippedEntry>& skipped = m_scan->skippedEntries();
+    if (skipped.isEmpty()) {
+        sbarSkippedNote->clear();
+        sbarSkippedNote->setToolTip(QString());
+        sbarSkippedNote->hide();
+        return;
+    }
+    const auto describe = [](const ProgramScan::SkippedEntry& entry) -> QString {
+        return rootName(entry.root) + QLatin1Char('\\') + entry.keyPath + QStringLiteral(": ") + entry.message;
+    };
+    QStringList lines;
+    for (const ProgramScan::SkippedEntry& entry : skipped)
+        lines.append(describe(entry));
+    const QString lead = skipped.size() == 1
+                             ? QStringLiteral("Left out ")
+                             : QStringLiteral("Left out %1 unreadable entries; the first: ").arg(skipped.size());
+    sbarSkippedNote->setText(lead + lines.first());
+    sbarSkippedNote->setToolTip(lines.join(QLatin1Char('\n')));
+    sbarSkippedNote->show();
 }
 
 void TfKestrin::UpdateStatusCount()

@@ -47,8 +47,9 @@ public:
     MainActions& actions() { return *m_actions; }
     MainCommands& commands() { return *m_commands; }
 
-    // Reads the whole list anew; nothing is selected afterwards. Throws KestrinError when an entry
-    // cannot be read: the entries before it stay listed.
+    // Reads the whole list anew; nothing is selected afterwards. Entries that cannot be read are left
+    // out and named in the status bar's note. Throws KestrinError when a hive cannot be read: the
+    // entries before the failure stay listed.
     void RefreshProgramList();
     void UpdateStatusCount();
     // True when an entry is selected; otherwise tells the user to select one.
@@ -79,6 +80,7 @@ public:
     ProgramListView* lvPrograms = nullptr; // the stack of the two views; see ProgramListView
     QStatusBar* sbarStatus = nullptr;
     QLabel* sbarStatusPanel = nullptr;
+    QLabel* sbarSkippedNote = nullptr; // names the entries the last scan left out; hidden when none
 
     void lvProgramsSelectItem(int row);
     void lvProgramsClick();
@@ -95,6 +97,7 @@ private:
     void setUpProgramList(bool ntFamily);
     void InitImageLists();
     void hideNote();
+    void showSkippedEntries();
     // The command-line switches act here, as the last step of the creation.
     void ActOnCommandLine() {}
 

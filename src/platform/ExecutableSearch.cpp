@@ -1,5 +1,7 @@
 #include "ExecutableSearch.h"
 
+#include "ShortName.h"
+
 #include <QFile>
 #include <QSet>
 
@@ -52,21 +54,38 @@ QString joined(const QString& folder, const QString& name)
     return folder + QLatin1Char('\\') + name;
 }
 
+bool isUnixPath(QStringView folder)
+{
+    return folder.startsWith(QLatin1Char('/'));
+}
+
 } // namespace
 
-ExecutableSearch::ExecutableSearch(WindowsPaths paths, const QString& pathVariable) : m_paths(std::move(paths))
+ExecutableSearch::ExecutableSearch(WindowsPaths paths, const QString& pathVariable)
+    : m_paths(std::move(paths)), m_nativePaths(m_paths.prefix())
 {
     QStringList candidates{withoutTrailingSeparators(WindowsPaths::SystemDir()), QStringLiteral("C:\\windows\\system"),
                            withoutTrailingSeparators(WindowsPaths::WindowsDir())};
     candidates += pathVariable.split(QLatin1Char(';'), Qt::SkipEmptyParts);
 
     QSet<QString> seen;
+    const auto add = [&](const QString& candidate) {
+        // A Unix path keeps its case and its trailing "/" is harmless; a Windows one ignores both.
+        const QString folder = isUnixPath(candidate) ? candidate : withoutTrailingSeparators(candidate);
+        const QString key = isUnixPath(folder) ? folder : folder.toCaseFolded();
+        if (folder.isEmpty() || seen.contains(key))
+            return;
+        seen.insert(key);
+        Folder entry;
+        entry.windowsPath = folder;
+        m_folders.push_back(std::move(entry));
+    };
     for (const QString& candidate : std::as_const(candidates)) {
-        const QString folder = withoutTrailingSeparators(candidate);
-        if (folder.isEmpty() || seen.contains(folder.toCaseFolded()))
-            continue;
-        seen.insert(folder.toCaseFolded());
-        m_folders.push_back(Folder{folder, false, QString(), false, {}});
+        if (m_paths.view() == PathView::Wow64 && !isUnixPath(candidate)) {
+            if (const auto redirect = WindowsPaths::redirected(candidate))
+                add(*redirect);
+        }
+        add(candidate);
     }
 }
 
@@ -95,24 +114,41 @@ QString ExecutableSearch::find(const QString& name) const
     const bool plainName = !hasSeparator(withExtension);
     const QString trimmed = WindowsPaths::trimName(withExtension);
     for (Folder& folder : m_folders) {
-        const QString candidate = joined(folder.windowsPath, withExtension);
-        if (plainName ? findInFolder(folder, trimmed) : m_paths.Exists(candidate))
-            return candidate;
+        if (plainName ? findInFolder(folder, trimmed) : findBelowFolder(folder, withExtension))
+            return joined(folder.windowsPath, withExtension);
     }
     return QString();
+}
+
+const QString& ExecutableSearch::hostFolder(Folder& folder) const
+{
+    if (!folder.resolved) {
+        folder.hostPath =
+            isUnixPath(folder.windowsPath) ? folder.windowsPath : m_nativePaths.hostPath(folder.windowsPath);
+        if (!WindowsPaths::isHostFolder(folder.hostPath))
+            folder.hostPath.clear();
+        folder.resolved = true;
+    }
+    return folder.hostPath;
+}
+
+bool ExecutableSearch::findBelowFolder(Folder& folder, const QString& relativeName) const
+{
+    if (!isUnixPath(folder.windowsPath))
+        return m_nativePaths.Exists(joined(folder.windowsPath, relativeName));
+    // Taken apart as if below a drive's root, which applies "." and ".." (never above the folder) and
+    // trims the last name.
+    const auto parsed = WindowsPaths::parse(QString(QStringLiteral("c:\\") + relativeName));
+    if (!parsed || parsed->components.isEmpty() || hostFolder(folder).isEmpty())
+        return false;
+    return WindowsPaths::isHostFile(WindowsPaths::findUnder(folder.hostPath, parsed->components));
 }
 
 bool ExecutableSearch::findInFolder(Folder& folder, const QString& name) const
 {
     if (name == u"." || name == u".." || !WindowsPaths::isValidName(name))
         return false;
-    if (!folder.resolved) {
-        folder.hostPath = m_paths.hostPath(folder.windowsPath);
-        if (!WindowsPaths::isHostFolder(folder.hostPath))
-            folder.hostPath.clear();
-        folder.resolved = true;
-    }
-    if (folder.hostPath.isEmpty())
+    if (hostFolder(folder).isEmpty())
         return false;
 
     // The exact name decides when it exists, as in a lookup without the listing.
@@ -125,13 +161,35 @@ bool ExecutableSearch::findInFolder(Folder& folder, const QString& name) const
         if (DIR* dir = ::opendir(QFile::encodeName(folder.hostPath).constData())) {
             while (const dirent* entry = ::readdir(dir)) {
                 const QString entryName = QFile::decodeName(entry->d_name);
+                if (entryName == u"." || entryName == u"..")
+                    continue;
                 const QString key = entryName.toCaseFolded();
-                if (entryName != u"." && entryName != u".." && !folder.namesByFoldedName.contains(key))
-                    folder.namesByFoldedName.insert(key, entryName);
+                if (!folder.byFoldedName.contains(key))
+                    folder.byFoldedName.insert(key, folder.entries.size());
+                folder.entries.append(entryName);
             }
             ::closedir(dir);
         }
     }
-    const auto it = folder.namesByFoldedName.constFind(name.toCaseFolded());
-    return it != folder.namesByFoldedName.cend() && WindowsPaths::isHostFile(folder.hostPath + QLatin1Char('/') + *it);
+
+    // As in Wine's lookup, the first entry in directory order that matches either way.
+    qsizetype match = -1;
+    if (const auto it = folder.byFoldedName.constFind(name.toCaseFolded()); it != folder.byFoldedName.cend())
+        match = *it;
+    if (ShortName::isLegal8Dot3(name)) {
+        if (!folder.shortNamesHashed) {
+            folder.shortNamesHashed = true;
+            for (qsizetype i = 0; i < folder.entries.size(); ++i) {
+                if (ShortName::isLegal8Dot3(folder.entries[i]))
+                    continue; // such a name is its own short name
+                const QString shortName = ShortName::hashed(folder.entries[i]);
+                if (!folder.byShortName.contains(shortName))
+                    folder.byShortName.insert(shortName, i);
+            }
+        }
+        const auto it = folder.byShortName.constFind(name.toUpper());
+        if (it != folder.byShortName.cend() && (match < 0 || *it < match))
+            match = *it;
+    }
+    return match >= 0 && WindowsPaths::isHostFile(folder.hostPath + QLatin1Char('/') + folder.entries[match]);
 }

@@ -11,7 +11,11 @@
 // Finds a program the way a Windows program finds one by name with the default extension ".exe":
 // a name without a folder is looked for in C:\windows\system32, C:\windows\system, C:\windows and then
 // the folders of the PATH handed in; a name with a drive, a UNC or a ".\" start is only checked where it
-// points. ".exe" is added when the name has no extension. Only files are found.
+// points. ".exe" is added when the name has no extension. Only files are found. A PATH folder written
+// as a Unix path ("/opt/tools", as WINEPATH may hold) is that host folder, as Wine takes it.
+//
+// In the Wow64 view of the paths, each folder in C:\windows\system32 is searched in its syswow64 form
+// first.
 //
 // Meant to live for one scan: each folder is resolved and listed on first use and kept, so thousands of
 // look-ups cost a hash look-up per folder. Files created meanwhile under a new letter case are missed.
@@ -32,15 +36,21 @@ public:
 private:
     struct Folder
     {
-        QString windowsPath;
+        QString windowsPath; // or a Unix path, from WINEPATH
         bool resolved = false;
         QString hostPath; // empty when the folder does not exist
         bool listed = false;
-        QHash<QString, QString> namesByFoldedName; // first entry in directory order wins
+        QStringList entries;                    // in directory order
+        QHash<QString, qsizetype> byFoldedName; // the first entry of each name, by position
+        bool shortNamesHashed = false;
+        QHash<QString, qsizetype> byShortName; // upper case; only entries whose own name is not 8.3
     };
 
+    const QString& hostFolder(Folder& folder) const;
     bool findInFolder(Folder& folder, const QString& name) const;
+    bool findBelowFolder(Folder& folder, const QString& relativeName) const;
 
     WindowsPaths m_paths;
+    WindowsPaths m_nativePaths; // for the folders, which are already redirected where needed
     mutable std::vector<Folder> m_folders;
 };

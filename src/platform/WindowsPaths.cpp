@@ -1,5 +1,7 @@
 #include "WindowsPaths.h"
 
+#include "ShortName.h"
+
 #include <QFile>
 
 #include <dirent.h>
@@ -23,9 +25,52 @@ bool statHost(const QString& hostPath, struct stat& info)
     return ::stat(QFile::encodeName(hostPath).constData(), &info) == 0;
 }
 
+// "\\?\C:\..." and "\??\C:\..." name what "C:\..." names.
+QStringView withoutLongPathPrefix(QStringView path)
+{
+    if (path.startsWith(u"\\\\?\\") || path.startsWith(u"\\??\\")) {
+        const QStringView rest = path.sliced(4);
+        if (rest.size() >= 2 && rest[1] == QLatin1Char(':'))
+            return rest;
+    }
+    return path;
+}
+
+bool sameName(QStringView a, QStringView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Subfolders of system32 that 32-bit programs see unredirected.
+bool isSharedSystemFolder(const QStringList& below)
+{
+    if (below.isEmpty())
+        return false;
+    for (QStringView shared : {u"catroot", u"catroot2", u"driverstore", u"logfiles", u"spool"}) {
+        if (sameName(below[0], shared))
+            return true;
+    }
+    return below.size() >= 2 && sameName(below[0], u"drivers") && sameName(below[1], u"etc");
+}
+
 } // namespace
 
-WindowsPaths::WindowsPaths(WinePrefix prefix) : m_prefix(std::move(prefix)) {}
+WindowsPaths::WindowsPaths(WinePrefix prefix, PathView view) : m_prefix(std::move(prefix)), m_view(view) {}
+
+std::optional<QString> WindowsPaths::redirected(const QString& windowsPath)
+{
+    const auto parsed = parse(windowsPath);
+    if (!parsed || parsed->drive != QLatin1Char('c') || parsed->components.size() < 2 ||
+        !sameName(parsed->components[0], u"windows") || !sameName(parsed->components[1], u"system32") ||
+        isSharedSystemFolder(parsed->components.mid(2)))
+        return std::nullopt;
+    QString result = QStringLiteral("C:\\windows\\syswow64");
+    for (const QString& component : parsed->components.mid(2))
+        result += QLatin1Char('\\') + component;
+    if (parsed->folderOnly)
+        result += QLatin1Char('\\');
+    return result;
+}
 
 QString WindowsPaths::SystemDir()
 {
@@ -59,6 +104,7 @@ QString WindowsPaths::trimName(QStringView name)
 
 std::optional<WindowsPaths::DrivePath> WindowsPaths::parse(QStringView windowsPath)
 {
+    windowsPath = withoutLongPathPrefix(windowsPath);
     if (windowsPath.size() < 3 || !isAsciiLetter(windowsPath[0]) || windowsPath[1] != QLatin1Char(':') ||
         !isSeparator(windowsPath[2]))
         return std::nullopt;
@@ -109,22 +155,35 @@ QString WindowsPaths::findEntry(const QString& hostFolder, const QString& name)
     if (statHost(exact, info))
         return exact;
 
-    // As Wine does: the first entry in directory order whose name matches without regard to case.
+    // As Wine does: the first entry in directory order whose name matches without regard to case, or
+    // whose derived short name does when name is a legal 8.3 name.
     DIR* dir = ::opendir(QFile::encodeName(hostFolder).constData());
     if (!dir)
         return QString();
+    const bool shortForm = ShortName::isLegal8Dot3(name);
     QString match;
     while (const dirent* entry = ::readdir(dir)) {
         const QString entryName = QFile::decodeName(entry->d_name);
         if (entryName == u"." || entryName == u"..")
             continue;
-        if (entryName.compare(name, Qt::CaseInsensitive) == 0) {
+        if (sameName(entryName, name) || (shortForm && ShortName::matches(entryName, name))) {
             match = hostFolder + QLatin1Char('/') + entryName;
             break;
         }
     }
     ::closedir(dir);
     return match;
+}
+
+QString WindowsPaths::findUnder(const QString& hostFolder, const QStringList& components)
+{
+    QString current = hostFolder;
+    for (const QString& component : components) {
+        if (current.isEmpty())
+            break;
+        current = findEntry(current, component);
+    }
+    return current;
 }
 
 bool WindowsPaths::isHostFile(const QString& hostPath)
@@ -141,15 +200,21 @@ bool WindowsPaths::isHostFolder(const QString& hostPath)
 
 QString WindowsPaths::hostPath(const QString& windowsPath) const
 {
+    if (m_view == PathView::Wow64) {
+        if (const auto redirect = redirected(windowsPath)) {
+            if (QString host = hostPathAsWritten(*redirect); !host.isEmpty())
+                return host;
+        }
+    }
+    return hostPathAsWritten(windowsPath);
+}
+
+QString WindowsPaths::hostPathAsWritten(const QString& windowsPath) const
+{
     const auto parsed = parse(windowsPath);
     if (!parsed)
         return QString();
-    QString current = driveFolder(parsed->drive);
-    for (const QString& component : parsed->components) {
-        if (current.isEmpty())
-            break;
-        current = findEntry(current, component);
-    }
+    const QString current = findUnder(driveFolder(parsed->drive), parsed->components);
     struct stat info;
     if (current.isEmpty() || !statHost(current, info) || (parsed->folderOnly && !S_ISDIR(info.st_mode)))
         return QString();

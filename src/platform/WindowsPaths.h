@@ -8,23 +8,41 @@
 
 #include <optional>
 
+// How a program sees the prefix's files. A 32-bit program in a 64-bit prefix finds the 32-bit system
+// folder C:\windows\syswow64 where it asks for C:\windows\system32.
+enum class PathView
+{
+    Native,
+    Wow64,
+};
+
 // Windows paths of a Wine prefix, mapped to host paths as Wine maps them: drive X: is the folder that
 // <prefix>/dosdevices/x: points to, and each component names the entry of its folder with exactly that
-// name, else the first entry (in directory order) whose name differs only in letter case.
+// name, else the first entry (in directory order) whose name differs only in letter case or, for a
+// legal 8.3 name, whose short name Wine derives from its long one (see ShortName).
 //
-// Only absolute drive paths resolve ("X:\..."; "/" separates like "\"). UNC paths, relative paths,
-// drives the prefix does not have, names Windows forbids and the empty text name nothing. "." and ".."
-// are applied to the text before any lookup and never climb above the drive's folder.
+// Only absolute drive paths resolve ("X:\...", also behind "\\?\" or "\??\"; "/" separates like "\").
+// UNC paths, relative paths, drives the prefix does not have, names Windows forbids and the empty text
+// name nothing. "." and ".." are applied to the text before any lookup and never climb above the
+// drive's folder.
+//
+// In the Wow64 view a path into C:\windows\system32 (except the few subfolders Windows shares between
+// the two kinds of program) resolves to C:\windows\syswow64 first, then as written.
 class WindowsPaths
 {
 public:
-    explicit WindowsPaths(WinePrefix prefix);
+    explicit WindowsPaths(WinePrefix prefix, PathView view = PathView::Native);
 
     // The system and the Windows folder of every prefix, each ending with "\".
     static QString SystemDir();
     static QString WindowsDir();
 
     const WinePrefix& prefix() const { return m_prefix; }
+    PathView view() const { return m_view; }
+
+    // The path a 32-bit program reaches instead of windowsPath: the same path in C:\windows\syswow64
+    // when windowsPath lies in C:\windows\system32 and is not shared; nullopt otherwise.
+    static std::optional<QString> redirected(const QString& windowsPath);
 
     // Host path of the existing file or folder that windowsPath names; empty when it names none.
     QString hostPath(const QString& windowsPath) const;
@@ -48,13 +66,18 @@ public:
     static QString trimName(QStringView name);
 
     // Host path of the entry of hostFolder that name selects (exact name first, then the first entry
-    // that matches without regard to case); empty when none does.
+    // that matches without regard to case or by its short name); empty when none does.
     static QString findEntry(const QString& hostFolder, const QString& name);
+    // Host path of what the components select, one level at a time from hostFolder; empty when one
+    // does not.
+    static QString findUnder(const QString& hostFolder, const QStringList& components);
     static bool isHostFile(const QString& hostPath);
     static bool isHostFolder(const QString& hostPath);
 
 private:
     QString driveFolder(QChar drive) const;
+    QString hostPathAsWritten(const QString& windowsPath) const;
 
     WinePrefix m_prefix;
+    PathView m_view;
 };
