@@ -298,6 +298,21 @@ void TestHiveFile::writeBatchWithoutCommitChangesNothing()
     }
     QCOMPARE(prefix.read(u"system.reg"_s), original);
     QCOMPARE(fooValue(*hive), QString());
+
+    // A step that threw leaves half a change in memory: the batch must not save it.
+    {
+        HiveFile::WriteBatch batch;
+        setFoo(*hive, u"first step"_s);
+        try {
+            hive->modify([](HiveDocument& doc) {
+                doc.createKey({u"Software"_s, u"Half"_s});
+                throw KestrinError(u"failed half way"_s);
+            });
+        } catch (const KestrinError&) {
+        }
+        QVERIFY_THROWS_EXCEPTION(KestrinError, batch.commit());
+    }
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
     setFoo(*hive, u"after"_s); // outside a batch, saved at once again
     QVERIFY(prefix.read(u"system.reg"_s).contains("\"V\"=\"after\""));
 }

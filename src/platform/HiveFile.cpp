@@ -73,9 +73,11 @@ struct HiveFile::BatchState
     int depth = 0;
     std::map<QString, std::unique_ptr<FolderLock>> locks; // per prefix folder, held until the batch ends
     std::vector<HiveFile*> members;                       // files taken into the batch, in order
+    bool failed = false;                                  // a change threw: its half is in memory
 
     void end()
     {
+        failed = false;
         for (HiveFile* file : members)
             file->m_inWriteBatch = false;
         members.clear();
@@ -111,6 +113,8 @@ void HiveFile::WriteBatch::commit()
     m_committed = true;
     BatchState& state = batchState();
     try {
+        if (state.failed)
+            throw KestrinError(QStringLiteral("Nothing was saved: a step of this change failed."));
         for (HiveFile* file : state.members) {
             if (file->m_document->isModified())
                 file->save();
@@ -284,6 +288,7 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
         try {
             change(*m_document);
         } catch (...) {
+            batch.failed = true;
             dropChanges();
             throw;
         }
