@@ -535,6 +535,16 @@ HiveDocument::OpenValue HiveDocument::openValueAtEnd(const HiveKey::Section& sec
 {
     // A hex value that asks for a continuation takes the next line of the file, so what it means
     // depends on what follows it. Such a value is a line that could not be read on its own.
+    // Most sections end in a line without a backslash: look no further at those.
+    const char* data = m_source.constData();
+    qsizetype end = section.end;
+    while (end > section.begin && data[end - 1] && std::strchr(" \t\r\n\v\f", data[end - 1]))
+        --end;
+    qsizetype start = end;
+    while (start > section.begin && data[start - 1] != '\n')
+        --start;
+    if (start == end || !std::memchr(data + start, '\\', size_t(end - start)))
+        return OpenValue::None;
     const std::vector<Item> items = itemsOf(section);
     if (items.empty() || items.back().kind != Item::Raw)
         return OpenValue::None;
@@ -564,29 +574,32 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
     out.reserve(m_source.size() + 4096);
     LaterSections later;
     // An untouched line must mean the same whatever a save puts after it: an open value that the
-    // file ended stays unfinished, one that a blank line ended keeps a blank line after it.
+    // file ended stays unfinished, one that a blank line ended keeps a blank line after it. Text
+    // that followed it in the file already means what it meant.
     OpenValue open = OpenValue::None;
-    auto place = [&](QByteArrayView chunk, OpenValue chunkEnd) {
+    qsizetype openEndsAt = -1; // where the section with the open value ended in the file
+    auto place = [&](QByteArrayView chunk, const HiveKey::Section& section) {
         if (chunk.isEmpty())
             return;
-        if (open == OpenValue::Unfinished)
+        const bool followsInFile = !section.generated && section.begin == openEndsAt;
+        if (open == OpenValue::Unfinished && !followsInFile)
             appendOnNewLine(out, QByteArray(";" + m_lineEnd), m_lineEnd); // a bad continuation, to Wine too
-        else if (open == OpenValue::EndedByBlankLine && !isBlankLineStart(chunk))
+        else if (open == OpenValue::EndedByBlankLine && !followsInFile && !isBlankLineStart(chunk))
             appendOnNewLine(out, m_lineEnd, m_lineEnd);
         appendOnNewLine(out, chunk, m_lineEnd);
-        open = chunkEnd;
+        open = section.generated ? OpenValue::None : openValueAtEnd(section);
+        openEndsAt = section.generated ? -1 : section.end;
     };
     for (const auto& section : m_sections) {
         HiveKey* key = section->key;
-        const OpenValue chunkEnd = section->generated ? OpenValue::None : openValueAtEnd(*section);
         if (!key || !key->m_dirty) {
-            place(QByteArrayView(m_source.constData() + section->begin, section->end - section->begin), chunkEnd);
+            place(QByteArrayView(m_source.constData() + section->begin, section->end - section->begin), *section);
         } else if (key->m_sections.front() == section.get()) {
             QByteArray text;
             writeKey(text, key, nowMillis, later);
-            place(text, chunkEnd);
+            place(text, *section);
         } else {
-            place(later[section.get()], chunkEnd);
+            place(later[section.get()], *section);
         }
     }
     if (open == OpenValue::EndedByBlankLine)
