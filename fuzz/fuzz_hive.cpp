@@ -98,6 +98,7 @@ struct Changes
 {
     std::vector<QStringList> touched;
     std::vector<QStringList> deleted;
+    QStringList log; // what was done, printed with a finding
 
     bool reaches(const QStringList& path) const
     {
@@ -137,8 +138,13 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
             } else {
                 name = makeName(script, ValueNameChars, 0);
             }
-            doc.setValue(key, name, makeValue(script));
+            const RegistryValue value = makeValue(script);
+            doc.setValue(key, name, value);
             changes.touched.push_back(path);
+            changes.log << QStringLiteral("set [%1] \"%2\" type %3, %4 bytes")
+                               .arg(path.join(u'\\'), name)
+                               .arg(value.type)
+                               .arg(value.data.size());
             break;
         }
         case 1: { // delete a value
@@ -147,6 +153,7 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
             const QString name = key->values()[script.next() % key->values().size()].name;
             check(doc.deleteValue(key, name), "an existing value is deleted");
             changes.touched.push_back(path);
+            changes.log << QStringLiteral("delete [%1] \"%2\"").arg(path.join(u'\\'), name);
             break;
         }
         case 2: { // create one or two levels of keys below this one
@@ -167,6 +174,7 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
             check(created && created == doc.findKey(newPath), "a created key is found");
             if (existing.size() < newPath.size())
                 changes.touched.push_back(existing);
+            changes.log << QStringLiteral("create [%1]").arg(newPath.join(u'\\'));
             break;
         }
         case 3: // delete a key with its subkeys
@@ -176,14 +184,17 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
             check(doc.findKey(path) == nullptr, "a deleted key is gone");
             changes.deleted.push_back(path);
             changes.touched.push_back(path.first(path.size() - 1));
+            changes.log << QStringLiteral("delete [%1]").arg(path.join(u'\\'));
             break;
         }
     }
 }
 
+// Key names compare without case: a key that has no line of its own is spelt as the first line
+// that names it, and that line may belong to a subkey that was deleted.
 bool sameTree(const HiveKey& a, const HiveKey& b)
 {
-    if (a.name() != b.name() || a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
+    if (!HiveSyntax::sameName(a.name(), b.name()) || a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
         std::fprintf(stderr, "key %s differs in name or in its numbers of values or subkeys\n",
                      qPrintable(a.path().join(u'\\')));
         return false;
@@ -248,6 +259,21 @@ std::vector<Stretch> stretchesOf(const QByteArray& text)
     return stretches;
 }
 
+void report(const QByteArray& out, const Changes& changes)
+{
+    std::fprintf(stderr, "changes:\n");
+    for (const QString& line : changes.log)
+        std::fprintf(stderr, "  %s\n", qPrintable(line));
+    std::fprintf(stderr, "output:\n");
+    for (const char c : out) {
+        if (c == '\n' || (c >= 0x20 && c < 0x7f))
+            std::fputc(c, stderr);
+        else
+            std::fprintf(stderr, "\\x%02x", unsigned(uchar(c)));
+    }
+    std::fputc('\n', stderr);
+}
+
 void checkUntouchedKept(const QByteArray& text, const QByteArray& out, const Changes& changes)
 {
     qsizetype from = 0;
@@ -259,6 +285,7 @@ void checkUntouchedKept(const QByteArray& text, const QByteArray& out, const Cha
         if (at < 0) {
             std::fprintf(stderr, "untouched text at offset %lld is not in the output after offset %lld\n",
                          qint64(s.begin), qint64(from));
+            report(out, changes);
             check(false, "untouched sections are written verbatim and in order");
         }
         from = at + kept.size();
@@ -301,7 +328,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto reread = HiveDocument::fromBytes(out);
     check(reread->isValid(), "the output is a valid registry file");
     check(reread->architecture() == doc->architecture(), "the #arch option is kept");
-    check(sameTree(doc->root(), reread->root()), "the output reads back to the same tree");
+    if (!sameTree(doc->root(), reread->root())) {
+        report(out, changes);
+        check(false, "the output reads back to the same tree");
+    }
     check(reread->serialize(Now) == out, "the output, unchanged, is written byte for byte");
     return 0;
 }

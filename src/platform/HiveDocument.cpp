@@ -18,6 +18,7 @@ struct HiveKey::Section
     qsizetype begin = 0;
     qsizetype end = 0;
     bool generated = false; // a new key's section, not yet in the file
+    bool cutShort = false;  // ends in a value line whose continuation line never came
 };
 
 // One logical line of a section: a value may span continuation lines.
@@ -79,20 +80,25 @@ QByteArrayView textOf(const QByteArray& s, const Line& line)
 }
 
 // Reads the value item starting at `line`. Returns where the item ends; `ok` tells whether it
-// parsed. A continuation never swallows a key line.
-qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, HiveSyntax::ParsedValue& out, bool& ok)
+// parsed, `cutShort` whether a key line or the limit came where a continuation line was due. A
+// continuation never swallows a key line.
+qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, HiveSyntax::ParsedValue& out, bool& ok,
+                        bool& cutShort)
 {
+    cutShort = false;
     using HiveSyntax::ParseResult;
     ParseResult result = HiveSyntax::parseValueLine(textOf(s, line), out);
     qsizetype end = line.end;
     while (result == ParseResult::Continues) {
         if (end >= limit) {
             result = ParseResult::Malformed;
+            cutShort = true;
             break;
         }
         const Line next = lineAt(s, end, limit);
         if (firstNonBlank(s, next) == '[') {
             result = ParseResult::Malformed;
+            cutShort = true;
             break;
         }
         result = HiveSyntax::parseHexContinuation(textOf(s, next), out);
@@ -107,6 +113,25 @@ void appendOnNewLine(QByteArray& out, QByteArrayView text)
     if (!out.isEmpty() && out.back() != '\n')
         out.append('\n');
     out.append(text);
+}
+
+bool isBlankByte(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Appends a section's text. After a value line that was cut short, its leading blank lines are left
+// out: a blank line would complete that value, and every line must read the same after a save.
+void appendSection(QByteArray& out, QByteArrayView text, bool afterCutShort)
+{
+    while (afterCutShort && !text.isEmpty()) {
+        const qsizetype newline = text.indexOf('\n');
+        const QByteArrayView line = newline < 0 ? text : text.first(newline + 1);
+        if (!std::all_of(line.begin(), line.end(), isBlankByte))
+            break;
+        text = text.sliced(line.size());
+    }
+    appendOnNewLine(out, text);
 }
 
 } // namespace
@@ -213,7 +238,9 @@ void HiveDocument::parse()
             inPreamble = false;
         } else if ((c == '"' || c == '@') && currentKey) {
             bool ok;
-            const qsizetype end = readValueItem(s, line, size, parsed, ok);
+            bool cutShort;
+            const qsizetype end = readValueItem(s, line, size, parsed, ok, cutShort);
+            current->cutShort = cutShort; // only the last item of a section can be cut short
             if (ok) {
                 const auto it = currentKey->valuePosition(parsed.name);
                 if (it != currentKey->m_values.end() && compareNames(it->name, parsed.name) == 0)
@@ -402,7 +429,8 @@ std::vector<HiveDocument::Item> HiveDocument::itemsOf(const HiveKey::Section& se
             item.kind = Item::Time;
         } else if (c == '"' || c == '@') {
             bool ok;
-            item.end = readValueItem(s, line, section.end, parsed, ok);
+            bool cutShort;
+            item.end = readValueItem(s, line, section.end, parsed, ok, cutShort);
             if (ok) {
                 item.kind = Item::Value;
                 item.name = parsed.name;
@@ -414,16 +442,16 @@ std::vector<HiveDocument::Item> HiveDocument::itemsOf(const HiveKey::Section& se
     return items;
 }
 
-void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later)
+void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later, bool afterCutShort)
 {
     // Writes the first section of a changed key: values that were changed or added are written
     // as Wine writes them, everything else of the section stays as it was.
     const HiveKey::Section& section = *key->m_sections.front();
     if (section.generated) {
-        appendOnNewLine(out, "\n");
-        out.append(HiveSyntax::formatKeyHeader(key->path(), nowMillis));
+        QByteArray text = "\n" + HiveSyntax::formatKeyHeader(key->path(), nowMillis);
         for (const HiveValue& v : key->m_values)
-            out.append(HiveSyntax::formatValue(v.name, v.value));
+            text.append(HiveSyntax::formatValue(v.name, v.value));
+        appendSection(out, text, afterCutShort);
         return;
     }
 
@@ -501,7 +529,7 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
         }
         writeAdded(nullptr);
         if (firstSection) {
-            appendOnNewLine(out, text);
+            appendSection(out, text, afterCutShort);
         } else {
             // Later sections are written where they stand; remember their text for then.
             later[key->m_sections[sectionIndex]] = text;
@@ -515,15 +543,19 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
     QByteArray out;
     out.reserve(m_source.size() + 4096);
     LaterSections later;
+    bool cutShort = false;
     for (const auto& section : m_sections) {
         HiveKey* key = section->key;
         if (!key || !key->m_dirty) {
-            appendOnNewLine(out, QByteArrayView(m_source.constData() + section->begin, section->end - section->begin));
+            const QByteArrayView text(m_source.constData() + section->begin, section->end - section->begin);
+            appendSection(out, text, cutShort);
         } else if (key->m_sections.front() == section.get()) {
-            writeKey(out, key, nowMillis, later);
+            writeKey(out, key, nowMillis, later, cutShort);
         } else {
-            appendOnNewLine(out, later[section.get()]);
+            appendSection(out, later[section.get()], cutShort);
         }
+        // A rewritten section keeps its last item last: values it gains go before trailing raw lines.
+        cutShort = section->cutShort;
     }
     return out;
 }

@@ -98,7 +98,7 @@ private:
     std::vector<Item> itemsOf(const HiveKey::Section& section) const;
     // Text of a changed key's later sections, written when the walk reaches them.
     using LaterSections = std::unordered_map<const HiveKey::Section*, QByteArray>;
-    void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later);
+    void writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, LaterSections& later, bool afterCutShort);
 
     QByteArray m_source;
     std::unique_ptr<HiveKey> m_root;
