@@ -13,3 +13,12 @@ if(KESTRIN_WITH_ASAN)
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(kestrin_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(KESTRIN_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "KESTRIN_FUZZ needs clang's libFuzzer: configure with -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # Coverage for the fuzzer's guidance in everything it reaches; the fuzz targets add libFuzzer's main.
+    target_compile_options(kestrin_options INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(kestrin_options INTERFACE -fsanitize=address,undefined)
+endif()

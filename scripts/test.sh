@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds Kestrin with warnings as errors, and runs every test.
+# Sets up what is missing, builds Kestrin with warnings as errors, runs every test, then the fuzzers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTRIN_BUILD_DIR:-$root/build-test}
@@ -9,3 +9,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRI
 cmake --build "$build" -j "$(nproc)"
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
+
+# Then each fuzz target on its seed corpus for a short while, so that a regression shows.
+if command -v clang++ >/dev/null; then
+    "$root/scripts/fuzz.sh" "${KESTRIN_FUZZ_SECONDS:-20}"
+fi

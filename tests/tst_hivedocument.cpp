@@ -41,6 +41,8 @@ private Q_SLOTS:
     void mergesSectionsAndNamesWithoutCase();
     void survivesBrokenFiles_data();
     void survivesBrokenFiles();
+    void keepsCutShortValuesUnread_data();
+    void keepsCutShortValuesUnread();
     void keepsOverlongLines();
     void savedTextReadsBackTheSame();
     void openValuesMeanTheSameAfterASave_data();
@@ -267,6 +269,61 @@ void TestHiveDocument::survivesBrokenFiles()
     const HiveKey* again = reread->findKey(path(u"Software\\Good"_s));
     QVERIFY(again);
     QCOMPARE(again->findValue(u"New"_s)->value.toText(), u"x"_s);
+}
+
+namespace {
+enum Change
+{
+    CreateAfter,
+    DeleteNext,
+    SetInSameKey,
+};
+} // namespace
+
+void TestHiveDocument::keepsCutShortValuesUnread_data()
+{
+    // A value line ending in "\" that meets a key line or the end of the file is not read. A blank
+    // line after it would complete it, so no change may put one there.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("keyOfValue");
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("changedKey");
+    QTest::newRow("new key after it") << u"continuation-before-key.reg"_s << u"Software\\A"_s << int(CreateAfter)
+                                      << u"Software\\B"_s;
+    QTest::newRow("next key deleted") << u"continuation-before-key.reg"_s << u"Software\\A"_s << int(DeleteNext)
+                                      << u"Software\\C"_s;
+    QTest::newRow("value set beside it") << u"continuation-before-key.reg"_s << u"Software\\A"_s << int(SetInSameKey)
+                                         << u"Software\\A"_s;
+    QTest::newRow("new key after the end")
+        << u"continuation-at-eof.reg"_s << u"Software\\Good"_s << int(CreateAfter) << u"Software\\Z"_s;
+}
+
+void TestHiveDocument::keepsCutShortValuesUnread()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, keyOfValue);
+    QFETCH(int, change);
+    QFETCH(QString, changedKey);
+    const QByteArray cutLine = "\"V\"=hex:01,02,\\\n";
+    auto doc = HiveDocument::fromBytes(readData(u"broken/"_s + file));
+    QVERIFY(!doc->findKey(path(keyOfValue))->findValue(u"V"_s));
+
+    if (change == CreateAfter)
+        doc->createKey(path(changedKey));
+    else if (change == DeleteNext)
+        doc->deleteKey(doc->findKey(path(changedKey)));
+    else
+        doc->setValue(doc->findKey(path(changedKey)), u"New"_s, RegistryValue::fromDword(1));
+    const QByteArray out = doc->serialize(stamp);
+    QVERIFY2(out.contains(cutLine), out.constData());
+
+    auto reread = HiveDocument::fromBytes(out);
+    QVERIFY2(!reread->findKey(path(keyOfValue))->findValue(u"V"_s), out.constData());
+    const HiveKey* changed = reread->findKey(path(changedKey));
+    QCOMPARE(changed != nullptr, change != DeleteNext);
+    if (change == SetInSameKey)
+        QVERIFY(changed->findValue(u"New"_s));
+    QCOMPARE(reread->serialize(stamp), out);
 }
 
 void TestHiveDocument::keepsOverlongLines()

@@ -10,6 +10,7 @@
 #include <QtEndian>
 #include <QtNumeric>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -111,6 +112,16 @@ bool UsageCache::ReadUsageInfo(const QString& subkeyName, QString& size, QString
     // The hive may have been re-read from disk since the checks; take only a full record.
     if (registry.ReadBinaryData(valueName, record.data(), RecordSize) != RecordSize)
         return false;
+    return parseUsageRecord(QByteArrayView(record.data(), RecordSize), size, lastUsed, frequency, programPath);
+}
+
+bool UsageCache::parseUsageRecord(QByteArrayView bytes, QString& size, QString& lastUsed, QString& frequency,
+                                  QString& programPath)
+{
+    if (bytes.size() != RecordSize)
+        return false;
+    Record record;
+    std::copy(bytes.begin(), bytes.end(), record.begin());
 
     size = FormatUsageSize(readLittleEndian<qint64>(record, SizeOffset));
     lastUsed = FormatUsageDate(

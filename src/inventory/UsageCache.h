@@ -2,6 +2,7 @@
 
 #include "platform/WinePrefix.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,11 @@ public:
     // Without a usable record the outputs are left untouched and the result is false.
     bool ReadUsageInfo(const QString& subkeyName, QString& size, QString& lastUsed, QString& frequency,
                        QString& programPath) const;
+
+    // The four texts of one record as ReadUsageInfo gives them; false, outputs untouched, unless the
+    // record has exactly RecordSize bytes.
+    static bool parseUsageRecord(QByteArrayView record, QString& size, QString& lastUsed, QString& frequency,
+                                 QString& programPath);
 
     // Megabytes with two decimals and the locale's separators, e.g. "1,024.00 MB"; empty for n <= 0.
     static QString FormatUsageSize(qint64 bytes);

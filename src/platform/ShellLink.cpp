@@ -253,7 +253,11 @@ bool ReadShellLink(ShellLinkInfo& info)
     QFile file(info.LinkFile);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray data = file.read(MaxReadSize);
+    return parseShellLink(file.read(MaxReadSize), info);
+}
+
+bool parseShellLink(QByteArrayView data, ShellLinkInfo& info)
+{
     const Bytes bytes(data);
     if (bytes.u32(0) != quint32(HeaderSize) || !bytes.contains(0, HeaderSize) ||
         std::memcmp(data.constData() + 4, LinkClsid.data(), LinkClsid.size()) != 0)

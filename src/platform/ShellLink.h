@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 
@@ -38,3 +39,5 @@ struct ShellLinkInfo
 // A file that cannot be read, is not a shortcut or is cut short gives false and leaves every field
 // as it was. Damaged optional data at the end of the file is skipped, never read out of bounds.
 bool ReadShellLink(ShellLinkInfo& info);
+// The same over the file's contents; LinkFile is not looked at.
+bool parseShellLink(QByteArrayView data, ShellLinkInfo& info);
