@@ -13,6 +13,7 @@
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/Texts.h"
+#include "uninstall/TfLog.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QAction>
@@ -57,6 +58,7 @@ TfKestrin::TfKestrin(WinePrefix prefix, QString workingFolder, QWidget* parent)
     m_actions = new MainActions(this);
     paint(m_actions->tbarHeader, FormColor);
     m_commands = new MainCommands(*this, *m_actions);
+    installWindowOpeners();
     FormCreate();
     lvPrograms->setFocus();
 }
@@ -142,6 +144,14 @@ void TfKestrin::buildForm()
     // The only panel is also the last, which natively reaches to the bar's end.
     sbarStatusPanel->setMinimumWidth(StatusPanelWidth);
     sbarStatus->addWidget(sbarStatusPanel, 1);
+}
+
+void TfKestrin::installWindowOpeners()
+{
+    m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
+        TfLog log(UninstallLog(m_workingFolder), this);
+        log.exec();
+    });
 }
 
 void TfKestrin::FormCreate()

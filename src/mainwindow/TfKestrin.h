@@ -86,6 +86,8 @@ public:
 
 private:
     void buildForm();
+    // What the commands open: each window is made for one modal use.
+    void installWindowOpeners();
     void FormCreate();
     void applySettings();
     void setUpProgramList(bool ntFamily);
