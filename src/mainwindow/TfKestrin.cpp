@@ -13,7 +13,9 @@
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/Texts.h"
+#include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
+#include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QAction>
@@ -148,6 +150,14 @@ void TfKestrin::buildForm()
 
 void TfKestrin::installWindowOpeners()
 {
+    m_commands->setWindowOpener(MainCommands::Window::Uninstall, [this] {
+        TfUninstall runner(*this);
+        runner.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
+        TfDelete remove(*this);
+        remove.exec();
+    });
     m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
         TfLog log(UninstallLog(m_workingFolder), this);
         log.exec();
