@@ -100,7 +100,6 @@ class TestUninstallWindows : public QObject
 private slots:
     void init();
     void cleanup();
-    void readyState();
     void leavingTheReadyState_data();
     void leavingTheReadyState();
     void uninstallOutcomes_data();
@@ -175,25 +174,6 @@ bool TestUninstallWindows::keyExists(RegistryRoot root, const QString& path) con
     return registry.KeyExists(path);
 }
 
-void TestUninstallWindows::readyState()
-{
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
-    TfUninstall window(*main);
-    window.show();
-    QCOMPARE(window.windowTitle(), u"Uninstall"_s);
-    QCOMPARE(window.state(), TfUninstall::State::Ready);
-    QCOMPARE(window.ProgramName, u"Foo Tool 1.0"_s);
-    QCOMPARE(window.KeyPath, uninstallKey + u"FooTool_is1"_s);
-    QCOMPARE(window.lUnHeader->text(), sAboutToUninstall);
-    QCOMPARE(window.lUnProgramName->text(), u"Foo Tool 1.0"_s);
-    QCOMPARE(window.lUnTip->text(), sUninstallButtonHint);
-    QCOMPARE(window.imgUn->pixmap().toImage(), Pictures::picture(Pictures::UninstallQuestion).toImage());
-    QCOMPARE(window.buUninstall->caption(), u"UNINSTALL"_s);
-    QVERIFY(window.buCancel->isVisible());
-    QVERIFY(!window.pbProgress->isVisible());
-}
-
 void TestUninstallWindows::leavingTheReadyState_data()
 {
     QTest::addColumn<bool>("escape");
@@ -220,6 +200,15 @@ void TestUninstallWindows::leavingTheReadyState()
     }
     TfUninstall window(*main);
     window.show();
+    QCOMPARE(window.state(), TfUninstall::State::Ready);
+    QCOMPARE(window.ProgramName, u"Foo Tool 1.0"_s);
+    QCOMPARE(window.KeyPath, uninstallKey + u"FooTool_is1"_s);
+    QCOMPARE(window.lUnHeader->text(), sAboutToUninstall);
+    QCOMPARE(window.lUnProgramName->text(), u"Foo Tool 1.0"_s);
+    QCOMPARE(window.lUnTip->text(), sUninstallButtonHint);
+    QCOMPARE(window.imgUn->pixmap().toImage(), Pictures::picture(Pictures::UninstallQuestion).toImage());
+    QCOMPARE(window.buUninstall->caption(), u"UNINSTALL"_s);
+    QVERIFY(window.buCancel->isVisible() && !window.pbProgress->isVisible());
     if (escape)
         QTest::keyClick(&window, Qt::Key_Escape);
     else
@@ -463,9 +452,12 @@ void TestUninstallWindows::deleteWindowShowsTheQuestionAndWarning()
     QCOMPARE(
         lines.first(),
         u"Are you sure you want to delete \"Say \"Hi\"\" from the list of programs installed on your computer ?"_s);
+    QCOMPARE(lines.size(), 13);
     QCOMPARE(lines.at(1), QString());
-    QCOMPARE(lines.mid(2), TfDelete::warningLines());
     QCOMPARE(lines.at(2), u"WARNING : You should only delete the entries for "_s);
+    QCOMPARE(lines.at(7), QString());
+    QCOMPARE(lines.at(8), u"Note: If the program has a question mark near its "_s);
+    QCOMPARE(lines.last(), u"first."_s);
     QVERIFY(window.mWarning->isReadOnly());
     QCOMPARE(window.imgDel->pixmap().toImage(), Pictures::picture(Pictures::RemoveEntryWindow).toImage());
 }

@@ -16,6 +16,8 @@ private slots:
     void encodeLine_data();
     void encodeLine();
     void withoutWine();
+    void launcherMatchesThePrefixArchitecture_data();
+    void launcherMatchesThePrefixArchitecture();
     void exactCommandLine_data();
     void exactCommandLine();
     void programThatIsNotThere_data();
@@ -91,6 +93,34 @@ void TestWineLauncher::withoutWine()
     QVERIFY(!outcome.started);
     QVERIFY(!started);
     QVERIFY2(outcome.failure.contains(QStringLiteral("Wine was not found")), qPrintable(outcome.failure));
+}
+
+void TestWineLauncher::launcherMatchesThePrefixArchitecture_data()
+{
+    QTest::addColumn<QByteArray>("systemReg"); // empty: no file
+    QTest::addColumn<QString>("launcher");
+    const QByteArray head = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n";
+    QTest::newRow("64-bit prefix") << head + "#arch=win64\n" << QStringLiteral("kestrin-launch-win64.exe");
+    QTest::newRow("32-bit prefix") << head + "#arch=win32\n" << QStringLiteral("kestrin-launch-win32.exe");
+    // Wine takes a system.reg without "#arch" for a 32-bit prefix.
+    QTest::newRow("no #arch line") << head << QStringLiteral("kestrin-launch-win32.exe");
+    QTest::newRow("prefix not made yet") << QByteArray() << QStringLiteral("kestrin-launch-win64.exe");
+}
+
+void TestWineLauncher::launcherMatchesThePrefixArchitecture()
+{
+    QFETCH(QByteArray, systemReg);
+    QFETCH(QString, launcher);
+    QTemporaryDir prefix;
+    if (!systemReg.isEmpty()) {
+        QFile file(prefix.filePath(QStringLiteral("system.reg")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(systemReg);
+    }
+    const QString found = WineLauncher::launcherFor(prefix.path());
+    if (found.isEmpty())
+        QSKIP("the launchers were not built (no MinGW-w64)");
+    QCOMPARE(QFileInfo(found).fileName(), launcher);
 }
 
 void TestWineLauncher::exactCommandLine_data()
