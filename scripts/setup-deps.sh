@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
-          wine wine64 xvfb xauth clang libclang-rt-14-dev)
+          wine wine64 xvfb xauth clang libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
 
 missing=()
 for p in "${packages[@]}"; do

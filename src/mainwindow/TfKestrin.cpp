@@ -15,6 +15,9 @@
 #include "inventory/Texts.h"
 #include "platform/KestrinError.h"
 #include "platform/WineServer.h"
+#include "uninstall/TfDelete.h"
+#include "uninstall/TfLog.h"
+#include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QAction>
@@ -62,6 +65,7 @@ TfKestrin::TfKestrin(WinePrefix prefix, QString workingFolder, QWidget* parent)
     m_actions = new MainActions(this);
     paint(m_actions->tbarHeader, FormColor);
     m_commands = new MainCommands(*this, *m_actions);
+    installWindowOpeners();
     FormCreate();
     lvPrograms->setFocus();
     // A menu bar that Escape left in keyboard mode hands the focus, when a later command of it runs,
@@ -160,6 +164,22 @@ void TfKestrin::buildForm()
     sbarSkippedNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sbarStatus->addWidget(sbarSkippedNote, 2);
     sbarSkippedNote->hide();
+}
+
+void TfKestrin::installWindowOpeners()
+{
+    m_commands->setWindowOpener(MainCommands::Window::Uninstall, [this] {
+        TfUninstall runner(*this);
+        runner.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
+        TfDelete remove(*this);
+        remove.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
+        TfLog log(UninstallLog(m_workingFolder), this);
+        log.exec();
+    });
 }
 
 void TfKestrin::FormCreate()

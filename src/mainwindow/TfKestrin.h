@@ -91,6 +91,8 @@ protected:
 
 private:
     void buildForm();
+    // What the commands open: each window is made for one modal use.
+    void installWindowOpeners();
     void FormCreate();
     void giveFocusBackToTheList();
     void applySettings();

@@ -64,3 +64,11 @@ void UninstallLog::GetDateAndTime(QString& date, QString& time)
     date = QString::number(d.day()) + u'/' + QString::number(d.month()) + u'/' + QString::number(d.year());
     time = QString::number(t.hour()) + u':' + QString::number(t.minute()) + u':' + QString::number(t.second());
 }
+
+QString UninstallLog::timeStampRecord()
+{
+    QString date;
+    QString time;
+    GetDateAndTime(date, time);
+    return QStringLiteral("\r\n") + date + u' ' + time + QStringLiteral("\r\n");
+}

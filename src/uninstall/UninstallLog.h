@@ -23,6 +23,9 @@ public:
     // The header record: the header text and two line ends.
     static QString headerRecord();
 
+    // The time-stamp record: CR LF, date, a blank, time, CR LF.
+    static QString timeStampRecord();
+
     // Local date "d/m/yyyy" and time "h:m:s" from the clock, without leading zeros.
     static void GetDateAndTime(QString& date, QString& time);
 

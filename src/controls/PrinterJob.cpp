@@ -1,0 +1,84 @@
+#include "controls/PrinterJob.h"
+
+#include "platform/KestrinError.h"
+
+#include <QFontMetrics>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+std::function<std::unique_ptr<PrintJob>()> s_testChoice;
+
+} // namespace
+
+PrinterJob::PrinterJob(std::unique_ptr<QPrinter> printer) : m_printer(std::move(printer)) {}
+
+PrinterJob::~PrinterJob()
+{
+    if (m_painter.isActive())
+        m_painter.end();
+}
+
+void PrinterJob::setFont(const QFont& font)
+{
+    m_font = font;
+    // A pixel size means screen pixels; the printer needs the same point size at its own resolution.
+    if (m_font.pixelSize() > 0)
+        m_font.setPointSizeF(m_font.pixelSize() * 72.0 / 96.0);
+}
+
+void PrinterJob::begin()
+{
+    if (!m_printer->isValid())
+        throw KestrinError(QStringLiteral("There is no printer to print on. Choose a printer or print to a file."));
+    if (!m_painter.begin(m_printer.get()))
+        throw KestrinError(
+            QStringLiteral("The printer \"%1\" could not start printing.")
+                .arg(m_printer->outputFileName().isEmpty() ? m_printer->printerName() : m_printer->outputFileName()));
+    m_painter.setFont(m_font);
+}
+
+int PrinterJob::textHeight(const QString& /*line*/)
+{
+    return QFontMetrics(m_font, m_printer.get()).height();
+}
+
+int PrinterJob::pageHeight()
+{
+    return m_printer->height();
+}
+
+void PrinterJob::textOut(int x, int y, const QString& line)
+{
+    // The caller gives the top of the line; QPainter writes on the baseline.
+    m_painter.drawText(x, y + QFontMetrics(m_font, m_printer.get()).ascent(), line);
+}
+
+void PrinterJob::newPage()
+{
+    if (!m_printer->newPage())
+        throw KestrinError(QStringLiteral("The printer could not start a new page."));
+}
+
+void PrinterJob::end()
+{
+    if (!m_painter.end())
+        throw KestrinError(QStringLiteral("The printer could not finish the document."));
+}
+
+std::unique_ptr<PrintJob> PrinterJob::choose(QWidget* parent)
+{
+    if (s_testChoice)
+        return s_testChoice();
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrintDialog dialog(printer.get(), parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return nullptr;
+    return std::make_unique<PrinterJob>(std::move(printer));
+}
+
+void PrinterJob::setChoiceForTests(std::function<std::unique_ptr<PrintJob>()> choice)
+{
+    s_testChoice = std::move(choice);
+}

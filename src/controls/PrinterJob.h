@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/PrintJob.h"
+
+#include <QFont>
+#include <QPainter>
+
+#include <functional>
+#include <memory>
+
+class QPrinter;
+class QWidget;
+
+// A print job on a QPrinter (a printer chosen in Qt's print dialog, or a PDF file).
+class PrinterJob : public PrintJob
+{
+public:
+    explicit PrinterJob(std::unique_ptr<QPrinter> printer);
+    ~PrinterJob() override;
+
+    void setFont(const QFont& font) override;
+    void begin() override;
+    int textHeight(const QString& line) override;
+    int pageHeight() override;
+    void textOut(int x, int y, const QString& line) override;
+    void newPage() override;
+    void end() override;
+
+    // Shows the print dialog; the job for the chosen printer, or nullptr when the user cancels.
+    // Tests replace the dialog with setChoiceForTests() (nullptr restores it).
+    static std::unique_ptr<PrintJob> choose(QWidget* parent);
+    static void setChoiceForTests(std::function<std::unique_ptr<PrintJob>()> choice);
+
+private:
+    std::unique_ptr<QPrinter> m_printer;
+    QPainter m_painter;
+    QFont m_font;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Starts a Windows command line in a prefix, handing it over whole. The windows reach it through
+// instance(), so that tests can put a double in place of Wine.
+class CommandLauncher
+{
+public:
+    struct Outcome
+    {
+        bool started = false;       // the Windows process ran
+        int exitCode = -1;          // its exit status, when it ran
+        bool registryOnDisk = true; // no wineserver serves the prefix any more
+        QString failure;            // why it did not start, for logs and tests
+    };
+    // Receives a line of progress text while RunAndWait waits.
+    using Progress = std::function<void(const QString&)>;
+
+    CommandLauncher() = default;
+    virtual ~CommandLauncher();
+    CommandLauncher(const CommandLauncher&) = delete;
+    CommandLauncher& operator=(const CommandLauncher&) = delete;
+
+    // Starts the line and returns when its process has ended (or at once when it did not start),
+    // having processed events but no user input meanwhile.
+    virtual Outcome RunAndWait(const QString& prefixPath, const QString& commandLine, const Progress& progress) = 0;
+    // Starts the line and returns without waiting; false when it could not be started.
+    virtual bool start(const QString& prefixPath, const QString& commandLine) = 0;
+
+    // The process-wide instance. setInstance() does not take ownership; nullptr restores Wine.
+    static CommandLauncher& instance();
+    static void setInstance(CommandLauncher* launcher);
+};

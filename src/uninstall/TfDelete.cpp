@@ -1,0 +1,149 @@
+#include "uninstall/TfDelete.h"
+
+#include "controls/MessageBox.h"
+#include "controls/TuduButton.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/Texts.h"
+#include "mainwindow/GuardedCall.h"
+#include "mainwindow/MainCommands.h"
+#include "mainwindow/Pictures.h"
+#include "mainwindow/TfKestrin.h"
+#include "uninstall/EntryDeletion.h"
+#include "uninstall/UninstallLog.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+namespace {
+
+constexpr int ClientWidth = 445;
+constexpr int ClientHeight = 362;
+
+TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                       const QString& family, int pixels)
+{
+    auto* button = new TuduButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setCaption(caption);
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    button->setFont(font);
+    button->setGeometry(geometry);
+    return button;
+}
+
+} // namespace
+
+const QStringList& TfDelete::warningLines()
+{
+    static const QStringList lines{
+        QStringLiteral("WARNING : You should only delete the entries for "),
+        QStringLiteral("programs that you know for sure that are no longer on "),
+        QStringLiteral("your computer. If the program is still on your computer "),
+        QStringLiteral("and you delete it from the list, you may not be able to "),
+        QStringLiteral("uninstall it later."),
+        QString(),
+        QStringLiteral("Note: If the program has a question mark near its "),
+        QStringLiteral("name in the list, it does not mean for sure that the "),
+        QStringLiteral("program is no longer on your computer. To check if "),
+        QStringLiteral("the program is really gone, please try to uninstall it "),
+        QStringLiteral("first."),
+    };
+    return lines;
+}
+
+TfDelete::TfDelete(TfKestrin& main) : QDialog(&main), m_main(main)
+{
+    setObjectName(QStringLiteral("fDelete"));
+    setWindowTitle(QStringLiteral("Delete From List"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    paPicture = new QWidget(this);
+    paPicture->setObjectName(QStringLiteral("paPicture"));
+    paPicture->setGeometry(16, 16, 52, 52);
+    paPicture->setAutoFillBackground(true);
+    QPalette white = paPicture->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    paPicture->setPalette(white);
+    paPicture->setFocusPolicy(Qt::StrongFocus);
+    imgDel = new QLabel(paPicture);
+    imgDel->setObjectName(QStringLiteral("imgDel"));
+    imgDel->setGeometry(1, 1, 50, 50);
+    imgDel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imgDel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    mWarning = new QPlainTextEdit(this);
+    mWarning->setObjectName(QStringLiteral("mWarning"));
+    mWarning->setGeometry(84, 16, 321, 241);
+    mWarning->setReadOnly(true);
+    mWarning->setFrameStyle(QFrame::NoFrame);
+    mWarning->setFocusPolicy(Qt::NoFocus);
+    QPalette windowColour = mWarning->palette();
+    windowColour.setColor(QPalette::Base, palette().color(QPalette::Window));
+    mWarning->setPalette(windowColour);
+    QFont memoFont(QStringLiteral("MS Sans Serif"));
+    memoFont.setPixelSize(13);
+    mWarning->setFont(memoFont);
+    mWarning->setPlainText(warningLines().join(QLatin1Char('\n')));
+
+    const QString arial = QStringLiteral("Arial");
+    buTryUninstal =
+        makeButton(this, "buTryUninstal", QStringLiteral("TRY TO UNINSTALL"), QRect(24, 276, 177, 32), arial, 16);
+    buDelete = makeButton(this, "buDelete", QStringLiteral("DELETE"), QRect(240, 276, 113, 32), arial, 16);
+    buCancel =
+        makeButton(this, "buCancel", QStringLiteral("CANCEL"),
+                   QRect(ClientWidth - 57 - 12, ClientHeight - 24 - 12, 57, 24), QStringLiteral("MS Sans Serif"), 12);
+    connect(buTryUninstal, &TuduButton::clicked, this, &TfDelete::buTryUninstalClick);
+    connect(buDelete, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buDeleteClick(); }); });
+    connect(buCancel, &TuduButton::clicked, this, &TfDelete::buCancelClick);
+
+    FormCreate();
+}
+
+void TfDelete::FormCreate()
+{
+    const int row = m_main.selectedIndex();
+    const QString name = row >= 0 ? m_main.programList().at(row).Name : QString();
+    // The question, an empty line, then the warning.
+    const QString question = sConfirmDeletePrefix + name + sConfirmDeleteSuffix;
+    mWarning->setPlainText(question + QStringLiteral("\n\n") + warningLines().join(QLatin1Char('\n')));
+    paPicture->setFocus();
+    imgDel->setPixmap(Pictures::picture(Pictures::RemoveEntryWindow));
+}
+
+void TfDelete::buTryUninstalClick()
+{
+    // Hidden at once; its modal run ends when the runner opened here has closed.
+    hide();
+    m_main.commands().Uninstall2Click();
+}
+
+void TfDelete::buDeleteClick()
+{
+    const int row = m_main.selectedIndex();
+    if (row < 0)
+        return;
+    const InstalledProgram item = m_main.programList().at(row);
+    const QString refusal =
+        deleteEntryLogged(UninstallLog(m_main.workingFolder()), m_main.prefix(), item.Root, item.KeyPath, item.Name);
+    if (!refusal.isEmpty())
+        MessageBox::showError(this, refusal);
+    try {
+        m_main.RefreshProgramList();
+    } catch (...) {
+        m_main.UpdateStatusCount();
+        throw;
+    }
+    m_main.UpdateStatusCount();
+    if (m_main.programList().count() > 0)
+        m_main.selectItem(0);
+    accept();
+}
+
+void TfDelete::buCancelClick()
+{
+    reject();
+}

@@ -1,0 +1,294 @@
+#include "uninstall/TfUninstall.h"
+
+#include "controls/MessageBox.h"
+#include "controls/TuduButton.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/Texts.h"
+#include "mainwindow/GuardedCall.h"
+#include "mainwindow/Pictures.h"
+#include "mainwindow/TfKestrin.h"
+#include "platform/CommandLauncher.h"
+#include "platform/WineServer.h"
+#include "uninstall/EntryDeletion.h"
+#include "uninstall/TMoveThread.h"
+#include "uninstall/UninstallLog.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+
+TfUninstall* fUninstall = nullptr;
+
+namespace {
+
+constexpr int ClientWidth = 389;
+constexpr int ClientHeight = 288;
+constexpr int TextLeft = 84;
+constexpr int TextWidth = ClientWidth - TextLeft - 16;
+const QString LineEnd = QStringLiteral("\r\n");
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, bool bold)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText); // names come from the registry
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(13);
+    font.setBold(bold);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+TfUninstall::TfUninstall(TfKestrin& main) : QDialog(&main), m_main(main)
+{
+    setObjectName(QStringLiteral("fUninstall"));
+    setWindowTitle(QStringLiteral("Uninstall"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    paPicture = new QWidget(this);
+    paPicture->setObjectName(QStringLiteral("paPicture"));
+    paPicture->setGeometry(16, 16, 52, 52);
+    paPicture->setAutoFillBackground(true);
+    QPalette white = paPicture->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    paPicture->setPalette(white);
+    imgUn = new QLabel(paPicture);
+    imgUn->setObjectName(QStringLiteral("imgUn"));
+    imgUn->setGeometry(1, 1, 50, 50);
+    imgUn->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imgUn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    lUnHeader = makeLabel(this, "lUnHeader", QRect(TextLeft, 16, TextWidth, 64), false);
+    lUnProgramName = makeLabel(this, "lUnProgramName", QRect(TextLeft, 88, TextWidth, 48), true);
+    lUnTip = makeLabel(this, "lUnTip", QRect(TextLeft, 144, TextWidth, 48), false);
+
+    pbProgress = new QProgressBar(this);
+    pbProgress->setObjectName(QStringLiteral("pbProgress"));
+    pbProgress->setGeometry(16, 204, ClientWidth - 32, 16);
+    pbProgress->setRange(0, 100);
+    pbProgress->setTextVisible(false);
+    pbProgress->hide();
+
+    buUninstall = new TuduButton(this);
+    buUninstall->setObjectName(QStringLiteral("buUninstall"));
+    QFont actionFont(QStringLiteral("Arial"));
+    actionFont.setPixelSize(16);
+    actionFont.setBold(true);
+    buUninstall->setFont(actionFont);
+    buUninstall->setGeometry((ClientWidth - 113) / 2, 236, 113, 32);
+    connect(buUninstall, &TuduButton::clicked, this, [this] {
+        if (m_action)
+            runGuarded(this, [this] { (this->*m_action)(); });
+    });
+
+    buCancel = new TuduButton(this);
+    buCancel->setObjectName(QStringLiteral("buCancel"));
+    QFont cancelFont(QStringLiteral("MS Sans Serif"));
+    cancelFont.setPixelSize(12);
+    cancelFont.setBold(true);
+    buCancel->setFont(cancelFont);
+    buCancel->setCaption(QStringLiteral("CANCEL"));
+    buCancel->setGeometry(ClientWidth - 57 - 12, ClientHeight - 24 - 12, 57, 24);
+    connect(buCancel, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buCancelClick(); }); });
+
+    fUninstall = this;
+    FormCreate();
+}
+
+TfUninstall::~TfUninstall()
+{
+    if (fUninstall == this)
+        fUninstall = nullptr;
+}
+
+void TfUninstall::FormCreate()
+{
+    UninstallDone = false;
+    if (const int row = m_main.selectedIndex(); row >= 0) {
+        const InstalledProgram& item = m_main.programList().at(row);
+        ProgramName = item.Name;
+        Root = item.Root;
+        KeyPath = item.KeyPath;
+    }
+    lUnHeader->setText(sAboutToUninstall);
+    lUnProgramName->setText(ProgramName);
+    lUnTip->setText(sUninstallButtonHint);
+    showPicture(Pictures::UninstallQuestion);
+    setAction(QStringLiteral("UNINSTALL"), &TfUninstall::buUninstallClick);
+}
+
+void TfUninstall::showPicture(int index)
+{
+    paPicture->show();
+    imgUn->setPixmap(Pictures::picture(Pictures::Picture(index)));
+    imgUn->repaint();
+}
+
+void TfUninstall::setAction(const QString& caption, void (TfUninstall::*action)())
+{
+    buUninstall->setCaption(caption);
+    buUninstall->repaint();
+    m_action = action;
+}
+
+void TfUninstall::buUninstallClick()
+{
+    paPicture->hide();
+    lUnHeader->setText(QStringLiteral("Kestrin is now uninstalling the selected program ..."));
+    lUnProgramName->setText(QStringLiteral("Please Wait ..."));
+    pbProgress->setValue(0);
+    pbProgress->show();
+    m_state = State::Running;
+
+    TMoveThread mover;
+    connect(&mover, &TMoveThread::step, pbProgress, [this] {
+        // Shows activity, not progress: round and round.
+        pbProgress->setValue(pbProgress->value() >= pbProgress->maximum() ? 0 : pbProgress->value() + 1);
+    });
+    mover.start();
+    lUnTip->hide();
+    buUninstall->hide();
+    buCancel->hide();
+
+    const int row = m_main.selectedIndex();
+    RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
+    UninstallDone = true;
+    mover.wait();
+
+    pbProgress->hide();
+    lUnProgramName->hide();
+    lUnTip->setText(QStringLiteral("If the Uninstall program has completed, press the Continue button"));
+    lUnTip->show();
+    setAction(QStringLiteral("CONTINUE"), &TfUninstall::ContinueClick);
+    buUninstall->show();
+    m_state = State::AwaitingConfirmation;
+    if (m_closeAfterWait)
+        reject();
+}
+
+void TfUninstall::RunAndWait(const QString& command)
+{
+    // The outcome is judged from the registry alone; whether and how the command ran plays no part.
+    CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
+        lUnTip->setText(progress);
+        lUnTip->show();
+    });
+}
+
+QString TfUninstall::stillRunningText()
+{
+    return QStringLiteral("Windows programs are still running in this Wine prefix, so the registry on disk may not "
+                          "show the uninstall yet. Close them, then press the Continue button again.");
+}
+
+void TfUninstall::ContinueClick()
+{
+    // Wine writes the registry only when its server ends: an outcome read before then could be stale.
+    if (WineServer::isRunning(m_main.prefix().path())) {
+        MessageBox::message(this, stillRunningText());
+        return;
+    }
+    // Shown first even when the refresh fails part way: the list has changed anyway.
+    lUnProgramName->hide();
+    lUnTip->hide();
+    try {
+        m_main.RefreshProgramList();
+    } catch (...) {
+        m_main.UpdateStatusCount();
+        throw;
+    }
+    m_main.UpdateStatusCount();
+    const int index = FindProgramIndex(ProgramName);
+
+    const UninstallLog log(m_main.workingFolder());
+    log.AppendToLog(UninstallLog::timeStampRecord());
+    log.AppendToLog(QStringLiteral("Uninstalling ") + ProgramName + LineEnd);
+    if (index == -1) {
+        showPicture(Pictures::UninstallDone);
+        log.AppendToLog(sLogUninstallOK + LineEnd);
+        lUnHeader->setText(sUninstallDoneRemoved);
+        setAction(QStringLiteral("CLOSE"), &TfUninstall::CloseClick);
+        m_state = State::Removed;
+    } else {
+        showPicture(Pictures::UninstallWindow);
+        log.AppendToLog(sLogUninstallFailed + LineEnd);
+        lUnHeader->setText(sUninstallDoneNotRemoved);
+        lUnTip->setText(sDeleteButtonHint);
+        lUnTip->show();
+        setAction(QStringLiteral("CLEAN-UP"), &TfUninstall::CleanUpClick);
+        buCancel->show();
+        m_state = State::StillListed;
+    }
+}
+
+int TfUninstall::FindProgramIndex(const QString& name) const
+{
+    const ProgramListModel& list = m_main.programList();
+    for (int i = 0; i < list.count(); ++i) {
+        if (list.at(i).Name == name)
+            return i;
+    }
+    return -1;
+}
+
+void TfUninstall::refreshAndClose()
+{
+    try {
+        m_main.RefreshProgramList();
+    } catch (...) {
+        m_main.UpdateStatusCount();
+        throw;
+    }
+    m_main.UpdateStatusCount();
+    if (m_main.programList().count() > 0)
+        m_main.selectItem(0);
+    accept();
+}
+
+void TfUninstall::CloseClick()
+{
+    refreshAndClose();
+}
+
+void TfUninstall::buCancelClick()
+{
+    CloseClick();
+}
+
+void TfUninstall::CleanUpClick()
+{
+    // The key captured at opening: the list's selection is gone since the refresh.
+    const QString refusal =
+        deleteEntryLogged(UninstallLog(m_main.workingFolder()), m_main.prefix(), Root, KeyPath, ProgramName);
+    if (!refusal.isEmpty())
+        MessageBox::showError(this, refusal);
+    refreshAndClose();
+}
+
+void TfUninstall::closeEvent(QCloseEvent* event)
+{
+    // The close box during the wait takes effect after it, like any input.
+    if (m_state == State::Running) {
+        m_closeAfterWait = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TfUninstall::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && m_state != State::Running) {
+        reject();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

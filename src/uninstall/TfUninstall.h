@@ -1,0 +1,86 @@
+#pragma once
+
+#include "inventory/RegistryRoot.h"
+
+#include <QDialog>
+
+#include <atomic>
+
+class QLabel;
+class QProgressBar;
+class TfKestrin;
+class TMoveThread;
+class TuduButton;
+
+// The uninstall runner: runs the selected entry's uninstaller under Wine, waits for it, has the
+// user confirm that it has finished, then re-reads the list and records whether the entry has
+// gone; a leftover entry can be cleaned up. One window serves one uninstall.
+class TfUninstall : public QDialog
+{
+    Q_OBJECT
+
+public:
+    enum class State
+    {
+        Ready,
+        Running,
+        AwaitingConfirmation,
+        Removed,
+        StillListed,
+    };
+
+    explicit TfUninstall(TfKestrin& main);
+    ~TfUninstall() override;
+
+    State state() const { return m_state; }
+
+    // Captured at opening from the selected item: the name to look for, and the entry's own key.
+    QString ProgramName;
+    RegistryRoot Root = RegistryRoot::LocalMachine;
+    QString KeyPath;
+    // Set by the user-interface thread once the uninstaller has ended; read by TMoveThread.
+    std::atomic<bool> UninstallDone{false};
+
+    QWidget* paPicture;
+    QLabel* imgUn;
+    QLabel* lUnHeader;
+    QLabel* lUnProgramName;
+    QLabel* lUnTip;
+    QProgressBar* pbProgress;
+    TuduButton* buUninstall;
+    TuduButton* buCancel;
+
+    void buUninstallClick();
+    void ContinueClick();
+    void CloseClick();
+    void CleanUpClick();
+    void buCancelClick();
+
+    // The index of the first list item named exactly `name` (case-sensitive), or -1.
+    int FindProgramIndex(const QString& name) const;
+
+    // The message when the prefix's wineserver still runs at "CONTINUE".
+    static QString stillRunningText();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormCreate();
+    // Starts the command and waits for it, painting but taking no input; returns at once when it
+    // does not start.
+    void RunAndWait(const QString& command);
+    void showPicture(int index);
+    void setAction(const QString& caption, void (TfUninstall::*action)());
+    // Re-reads the list, selects its first item and closes the window.
+    void refreshAndClose();
+
+    TfKestrin& m_main;
+    State m_state = State::Ready;
+    void (TfUninstall::*m_action)() = nullptr;
+    bool m_closeAfterWait = false;
+};
+
+// The window while it exists: TMoveThread reaches it here.
+extern TfUninstall* fUninstall;

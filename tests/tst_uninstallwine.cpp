@@ -1,0 +1,181 @@
+#include "ScratchWinePrefix.h"
+
+#include "controls/MessageBox.h"
+#include "controls/TuduButton.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/RegistryAccess.h"
+#include "inventory/Texts.h"
+#include "mainwindow/TfKestrin.h"
+#include "platform/Clock.h"
+#include "platform/WineLauncher.h"
+#include "uninstall/TfDelete.h"
+#include "uninstall/TfUninstall.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString uninstallKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"_s;
+const QByteArray header = "Kestrin Uninstall Log \r\nContains information about programs you have uninstalled "
+                          "from your computer\r\n\r\n";
+const QByteArray stamp = "\r\n5/3/2003 9:7:3\r\n";
+
+} // namespace
+
+// The whole road under a real Wine: the runner starts the stored command line through the
+// launcher, waits for Wine to write the registry, and judges from the files.
+class TestUninstallWine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void uninstallerRemovesItsOwnEntry();
+    void runningWineHoldsBackVerificationAndDeletion();
+
+private:
+    void addEntry(const QString& subkey, const QString& name, const QString& command);
+    int rowOf(TfKestrin& main, const QString& subkey) const;
+    QByteArray logBytes() const;
+    QByteArray systemReg() const;
+    void startLingering();
+
+    ScratchWinePrefix m_prefix;
+    QString m_notReady;
+    std::unique_ptr<QTemporaryDir> m_work;
+};
+
+void TestUninstallWine::initTestCase()
+{
+    m_notReady = m_prefix.create();
+    if (m_notReady.isEmpty() && !QFile::exists(QStringLiteral(KESTRIN_ECHO_EXE)))
+        m_notReady = u"the Windows test program was not built (no MinGW-w64)"_s;
+}
+
+void TestUninstallWine::init()
+{
+    if (!m_notReady.isEmpty())
+        QSKIP(qPrintable(m_notReady));
+    m_work = std::make_unique<QTemporaryDir>();
+    MessageBox::setTestMode(true);
+    Clock::setSource([] { return QDateTime(QDate(2003, 3, 5), QTime(9, 7, 3)); });
+}
+
+void TestUninstallWine::cleanup()
+{
+    MessageBox::setTestMode(false);
+    Clock::setSource({});
+    QVERIFY(m_prefix.waitForServerExit(30000));
+}
+
+void TestUninstallWine::addEntry(const QString& subkey, const QString& name, const QString& command)
+{
+    RegistryAccess registry{WinePrefix(m_prefix.path())};
+    registry.RootKey(RegistryRoot::LocalMachine);
+    QVERIFY(registry.OpenKey(uninstallKey + subkey, true));
+    registry.WriteString(u"DisplayName"_s, name);
+    registry.WriteString(u"UninstallString"_s, command);
+}
+
+int TestUninstallWine::rowOf(TfKestrin& main, const QString& subkey) const
+{
+    for (int row = 0; row < main.programList().count(); ++row) {
+        if (main.programList().at(row).KeyPath.endsWith(u'\\' + subkey))
+            return row;
+    }
+    return -1;
+}
+
+QByteArray TestUninstallWine::logBytes() const
+{
+    QFile file(m_work->filePath(u"ULog.txt"_s));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray TestUninstallWine::systemReg() const
+{
+    QFile file(QDir(m_prefix.path()).filePath(u"system.reg"_s));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestUninstallWine::startLingering()
+{
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO_EXE), u"Linger/linger.exe"_s));
+    WineLauncher launcher;
+    QVERIFY(launcher.start(m_prefix.path(), u"C:\\Linger\\linger.exe --linger"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_prefix.driveC(u"Linger/linger.exe.cmdline"_s)), 30000);
+    QVERIFY(WineServer::isRunning(m_prefix.path()));
+}
+
+void TestUninstallWine::uninstallerRemovesItsOwnEntry()
+{
+    addEntry(
+        u"KTest"_s, u"KTest Program"_s,
+        u"C:\\windows\\system32\\reg.exe delete \"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KTest\" /f"_s);
+    QVERIFY(systemReg().contains("Uninstall\\\\KTest]"));
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KTest"_s));
+    QVERIFY(main.selectedIndex() >= 0);
+
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
+    QVERIFY(!WineServer::isRunning(m_prefix.path()));
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::Removed);
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QVERIFY(!window.isVisible());
+
+    QCOMPARE(rowOf(main, u"KTest"_s), -1);
+    QVERIFY(!systemReg().contains("Uninstall\\\\KTest]"));
+    QCOMPARE(logBytes(), header + stamp + "Uninstalling KTest Program\r\n" + sLogUninstallOK.toLatin1() + "\r\n");
+    QVERIFY(MessageBox::recorded().isEmpty());
+}
+
+void TestUninstallWine::runningWineHoldsBackVerificationAndDeletion()
+{
+    addEntry(u"KStale"_s, u"KStale Program"_s, u"C:\\Gone\\uninst.exe /S"_s);
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KStale"_s));
+
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton); // does not start
+    QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
+
+    // Another Windows program keeps Wine up: no outcome from the old files, no deletion.
+    startLingering();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
+    QCOMPARE(MessageBox::recorded().size(), 1);
+    QCOMPARE(MessageBox::recorded().first().text, TfUninstall::stillRunningText());
+    QCOMPARE(logBytes(), header);
+
+    MessageBox::clearRecorded();
+    main.selectItem(rowOf(main, u"KStale"_s));
+    TfDelete remove(main);
+    remove.show();
+    QTest::mouseClick(remove.buDelete, Qt::LeftButton);
+    QVERIFY(!remove.isVisible());
+    QCOMPARE(logBytes(), header + stamp + "Deleting entry KStale Program\r\nFailed to delete entry.\r\n");
+    QCOMPARE(MessageBox::recorded().size(), 1);
+    QCOMPARE(MessageBox::recorded().first().kind, MessageBox::Kind::Critical);
+    QVERIFY(rowOf(main, u"KStale"_s) >= 0);
+
+    // Once Wine has gone, CONTINUE judges from the saved files.
+    QVERIFY(m_prefix.waitForServerExit(30000));
+    QVERIFY(systemReg().contains("Uninstall\\\\KStale]"));
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::StillListed);
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton); // CLEAN-UP
+    QVERIFY(!systemReg().contains("Uninstall\\\\KStale]"));
+    QVERIFY(logBytes().endsWith("Deleting entry KStale Program\r\nDeleted OK.\r\n"));
+}
+
+QTEST_MAIN(TestUninstallWine)
+#include "tst_uninstallwine.moc"
