@@ -64,8 +64,15 @@ RegistryValue makeValue(Script& script)
 {
     const uint8_t choice = script.next();
     const quint32 type = Types[choice % std::size(Types)];
-    if ((type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz) && (choice & 0x80))
-        return RegistryValue::fromString(makeName(script, std::size(NameChars), 0), type);
+    if ((type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz) && (choice & 0x80)) {
+        if (!(choice & 0x40))
+            return RegistryValue::fromString(makeName(script, std::size(NameChars), 0), type);
+        // Any UTF-16 units, lone surrogates and NULs included.
+        QString text;
+        for (int length = script.next() % 8; length > 0; --length)
+            text.append(QChar(char16_t(script.next() << 8 | script.next())));
+        return RegistryValue::fromString(text, type);
+    }
     if (type == RegType::Dword && (choice & 0x80))
         return RegistryValue::fromDword(quint32(script.next()) << 24 | script.next());
     QByteArray data;
@@ -194,7 +201,8 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
 // that names it, and that line may belong to a subkey that was deleted.
 bool sameTree(const HiveKey& a, const HiveKey& b)
 {
-    if (!HiveSyntax::sameName(a.name(), b.name()) || a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
+    if (!HiveSyntax::sameName(a.name(), b.name()) || a.values().size() != b.values().size() ||
+        a.subkeys().size() != b.subkeys().size()) {
         std::fprintf(stderr, "key %s differs in name or in its numbers of values or subkeys\n",
                      qPrintable(a.path().join(u'\\')));
         return false;
