@@ -3,6 +3,7 @@
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "platform/KestrinError.h"
+#include "platform/WineServer.h"
 #include "uninstall/UninstallLog.h"
 
 QString deleteEntryLogged(const UninstallLog& log, const WinePrefix& prefix, RegistryRoot root, const QString& keyPath,
@@ -16,12 +17,14 @@ QString deleteEntryLogged(const UninstallLog& log, const WinePrefix& prefix, Reg
     try {
         RegistryAccess registry(prefix);
         registry.RootKey(root);
-        // A key that is already gone was not deleted here.
-        deleted = registry.KeyExists(keyPath) && registry.DeleteKey(keyPath);
+        // True when the key is gone afterwards, also when an uninstaller took it already.
+        deleted = registry.DeleteKey(keyPath);
         registry.CloseKey();
-    } catch (const KestrinError& error) {
-        // Not "Deleted OK.": the key is still there, and the user is told why.
+    } catch (const WineRunningError& error) {
+        // Not "Deleted OK.": the key is still there, and the user must learn why to act on it.
         refusal = error.message();
+    } catch (const KestrinError&) {
+        // Any other failure is told by the log's failure line alone.
     }
     log.AppendToLog((deleted ? sLogDeletedOK : sLogDeleteFailed) + lineEnd);
     return refusal;

@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 
 TfUninstall* fUninstall = nullptr;
 
@@ -158,10 +159,15 @@ void TfUninstall::buUninstallClick()
     buUninstall->hide();
     buCancel->hide();
 
-    const int row = m_main.selectedIndex();
-    RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
-    UninstallDone = true;
-    mover.wait();
+    {
+        // However the wait ends, the worker stops and is joined: a running QThread must not be destroyed.
+        const auto stopMover = qScopeGuard([&] {
+            UninstallDone = true;
+            mover.wait();
+        });
+        const int row = m_main.selectedIndex();
+        RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
+    }
 
     pbProgress->hide();
     lUnProgramName->hide();
@@ -177,10 +183,14 @@ void TfUninstall::buUninstallClick()
 void TfUninstall::RunAndWait(const QString& command)
 {
     // The outcome is judged from the registry alone; whether and how the command ran plays no part.
-    CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
-        lUnTip->setText(progress);
-        lUnTip->show();
-    });
+    const CommandLauncher::Outcome outcome =
+        CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
+            lUnTip->setText(progress);
+            lUnTip->show();
+        });
+    // The window says nothing of it, but a broken installation must be told from failed uninstallers.
+    if (!outcome.started && !outcome.failure.isEmpty())
+        qWarning("Kestrin: the uninstall command did not start: %s", qUtf8Printable(outcome.failure));
 }
 
 QString TfUninstall::stillRunningText()
@@ -286,8 +296,10 @@ void TfUninstall::closeEvent(QCloseEvent* event)
 
 void TfUninstall::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape && m_state != State::Running) {
-        reject();
+    if (event->key() == Qt::Key_Escape) {
+        // During the wait Escape does nothing, like any other input.
+        if (m_state != State::Running)
+            reject();
         return;
     }
     QDialog::keyPressEvent(event);
