@@ -301,7 +301,8 @@ void TestAudit::closingWithoutReport()
     QCOMPARE(audit.reportLines(), QStringList{u"edited"_s});
     const bool closes = how == u"close"_s || how == u"escape"_s;
     QCOMPARE(audit.isVisible(), !closes);
-    QVERIFY(QDir(m_work->path()).entryList(QDir::Files).isEmpty());
+    // Only the log that the main window prepares.
+    QCOMPARE(QDir(m_work->path()).entryList(QDir::Files), QStringList{u"ULog.txt"_s});
     QVERIFY(MessageBox::recorded().isEmpty());
 }
 
@@ -319,8 +320,8 @@ void TestAudit::pageBreakAtTheLimit()
     QFETCH(int, pageBreaks);
     auto main = makeMain();
     TfAudit audit(*main);
-    // 11 header lines, a separator and the two names: the last starts at 200 + 14 * 10.
-    const int lines = 15;
+    // 11 header lines, a separator and the two names: the last starts at 200 + 13 * 10.
+    const int lines = 14;
     const int page = 200 + (lines - 1) * 10 + 200 + slack;
     QStringList calls;
     PrinterJob::setChoiceForTests([&] { return std::make_unique<RecordingJob>(calls, 10, page); });
@@ -328,7 +329,7 @@ void TestAudit::pageBreakAtTheLimit()
     QCOMPARE(calls.count(u"page"_s), pageBreaks);
     QCOMPARE(calls.size(), 1 + 1 + lines + pageBreaks + 1);
     QCOMPARE(calls.last(), u"end"_s);
-    QCOMPARE(calls.at(calls.size() - 2), slack < 0 ? u"100,200 Beta"_s : u"100,340 Beta"_s);
+    QCOMPARE(calls.at(calls.size() - 2), slack < 0 ? u"100,200 Beta"_s : u"100,330 Beta"_s);
 }
 
 void TestAudit::printedPdfMatchesTheSavedReport()
@@ -355,7 +356,8 @@ void TestAudit::printedPdfMatchesTheSavedReport()
     convert.start(pdftotext, {pdf, u"-"_s});
     QVERIFY(convert.waitForFinished(30000));
     const QString text = QString::fromUtf8(convert.readAllStandardOutput());
-    QCOMPARE(text.simplified(), QString::fromLocal8Bit(fileBytes(u"report.txt"_s)).simplified());
+    const QString report = QString::fromLocal8Bit(fileBytes(u"report.txt"_s));
+    QCOMPARE(text.simplified().split(u' '), report.simplified().split(u' '));
 }
 
 QTEST_MAIN(TestAudit)

@@ -78,8 +78,8 @@ TfAudit::TfAudit(TfKestrin& main) : QDialog(&main), m_main(main)
     QFont memoFont(QStringLiteral("MS Sans Serif"));
     memoFont.setPixelSize(13);
     mAudit->setFont(memoFont);
-    // A window that is never shown gets no resize event, yet its lines must wrap at the box's width
-    // when printed: deliver the size now.
+    // A window that is never shown gets no resize event, yet its box must have its width when the
+    // report is printed: deliver the size now.
     QResizeEvent sized(MemoRect.size(), QSize());
     QCoreApplication::sendEvent(mAudit, &sized);
 
@@ -228,6 +228,10 @@ bool TfAudit::printWith(const std::function<std::unique_ptr<PrintJob>()>& acquir
     try {
         const std::unique_ptr<PrintJob> job = acquire();
         job->setFont(mAudit->font());
+        // The text of a box that was never shown has not been wrapped yet; setting the mode again lays
+        // it out at the box's width.
+        mAudit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        mAudit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         job->begin();
         PrintJob::printLines(*job, visualLines());
         job->end();
