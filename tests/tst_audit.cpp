@@ -235,6 +235,9 @@ void TestAudit::failedWrite_data()
     QTest::newRow("missing folder") << u"nowhere/r"_s << u"Invalid filename"_s;
     QTest::newRow("a folder in the way") << u"taken"_s << u"Invalid filename"_s;
     QTest::newRow("full device") << u"/dev/full"_s << u"Disk full"_s;
+    QTest::newRow("attribute without write, also for root")
+        << u"/sys/kernel/uevent_seqnum"_s << u"File access denied"_s;
+    QTest::newRow("file that fails its writes") << u"/proc/version"_s << u"I/O error 5"_s;
 }
 
 void TestAudit::failedWrite()
@@ -244,7 +247,7 @@ void TestAudit::failedWrite()
     if (target.startsWith(u"locked"_s) && geteuid() == 0)
         QSKIP("root writes into a read-only folder");
     if (target.startsWith(u"/dev/"_s) && !QFile::exists(target))
-        QSKIP("no /dev/full here");
+        QSKIP("the file is not there");
     auto main = makeMain();
     QVERIFY(QDir(m_work->path()).mkpath(u"locked"_s));
     QVERIFY(QFile::setPermissions(m_work->filePath(u"locked"_s), QFile::ReadOwner | QFile::ExeOwner));

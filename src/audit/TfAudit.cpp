@@ -5,6 +5,7 @@
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
+#include "mainwindow/CommandLine.h"
 #include "mainwindow/GuardedCall.h"
 #include "mainwindow/TfKestrin.h"
 #include "platform/HostNames.h"
@@ -239,9 +240,12 @@ bool TfAudit::printWith(const std::function<std::unique_ptr<PrintJob>()>& acquir
         MessageBox::showError(&m_main, error.message());
         // A command-line print run goes on as a normal run with the main window.
         QuitAfterReport = false;
-        m_main.show();
-        m_main.raise();
-        m_main.activateWindow();
+        // Without a display the run ends instead; nobody could use the window.
+        if (!CommandLine::current().headless()) {
+            m_main.show();
+            m_main.raise();
+            m_main.activateWindow();
+        }
         finish(false);
         return false;
     }

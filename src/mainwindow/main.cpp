@@ -39,9 +39,19 @@ int main(int argc, char* argv[])
     // A run that shows no window must work over SSH or from cron: with no display at all it uses
     // the offscreen platform instead of failing to connect.
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    const bool headless = noDisplay && !rawCommandLine(argc, argv).ShowMainWindow();
-    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool windowed = rawCommandLine(argc, argv).ShowMainWindow();
+    const bool headless = noDisplay && !windowed;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (noDisplay && windowed) {
+            // Qt would abort with a note about its plugins; say what is missing instead.
+            std::fputs("kestrin: this run shows a window and needs a display (DISPLAY or WAYLAND_DISPLAY).\n"
+                       "The switches /QU, /RFL, /RFS with a file, /RPL and /RPS run without one.\n",
+                       stderr);
+            return 1;
+        }
+        if (headless)
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrin"));
