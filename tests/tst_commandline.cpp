@@ -1,4 +1,5 @@
 #include "AuditPrefix.h"
+#include "ScratchWinePrefix.h"
 
 #include "controls/MessageBox.h"
 #include "controls/PrinterJob.h"
@@ -82,9 +83,13 @@ private slots:
     void reportToPrinter();
     void headlessRuns_data();
     void headlessRuns();
+    void quietUninstallUnderWine();
 
 private:
     std::unique_ptr<TfKestrin> makeMain(const QStringList& arguments);
+    // Runs the built program with neither DISPLAY nor WAYLAND_DISPLAY, in the work folder; -1 when it
+    // crashed or hung. `printed` receives its standard output and error.
+    int runWithoutDisplay(const QString& prefix, const QStringList& arguments, QByteArray* printed = nullptr);
     QByteArray workFile(const QString& name) const;
 
     std::unique_ptr<TestPrefix> m_prefix;
@@ -311,11 +316,11 @@ void TestCommandLine::headlessRuns_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("stderrText");
+    QTest::addColumn<QString>("printedText");
     QTest::newRow("/RFS out") << QStringList{u"/RFS"_s, u"out"_s} << 0 << u"out.txt"_s << QString();
     QTest::newRow("/RPL without a printer")
         << QStringList{u"/RPL"_s} << 1 << QString() << u"There is no default printer"_s;
-    QTest::newRow("--version") << QStringList{u"--version"_s} << 0 << QString() << QString();
+    QTest::newRow("--version") << QStringList{u"--version"_s} << 0 << QString() << u"kestrin 0.1.0"_s;
     QTest::newRow("a window without a display")
         << QStringList{u"/UNINSTALL"_s, u"Alpha"_s} << 1 << QString() << u"needs a display"_s;
 }
@@ -325,27 +330,57 @@ void TestCommandLine::headlessRuns()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, file);
-    QFETCH(QString, stderrText);
+    QFETCH(QString, printedText);
     if (arguments.first() == u"/RPL"_s && !QPrinterInfo::defaultPrinter().isNull())
         QSKIP("this machine has a default printer");
+    QByteArray printed;
+    QCOMPARE(runWithoutDisplay(m_prefix->path(), arguments, &printed), status);
+    if (!file.isEmpty())
+        QVERIFY2(workFile(file).endsWith("\r\r\nAlpha\r\nBeta\r\n"), workFile(file).constData());
+    if (!printedText.isEmpty())
+        QVERIFY2(printed.contains(printedText.toUtf8()), printed.constData());
+}
+
+int TestCommandLine::runWithoutDisplay(const QString& prefix, const QStringList& arguments, QByteArray* printed)
+{
     QProcess kestrin;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const QString& name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
         environment.remove(name);
-    environment.insert(u"WINEPREFIX"_s, m_prefix->path());
+    environment.insert(u"WINEPREFIX"_s, prefix);
     kestrin.setProcessEnvironment(environment);
     kestrin.setWorkingDirectory(m_work->path());
     kestrin.start(QStringLiteral(KESTRIN_EXE), arguments);
-    QVERIFY(kestrin.waitForFinished(60000));
-    const QByteArray errors = kestrin.readAllStandardError();
-    QVERIFY2(kestrin.exitStatus() == QProcess::NormalExit, errors.constData());
-    QCOMPARE(kestrin.exitCode(), status);
-    if (!file.isEmpty())
-        QVERIFY2(workFile(file).endsWith("\r\r\nAlpha\r\nBeta\r\n"), workFile(file).constData());
-    if (!stderrText.isEmpty())
-        QVERIFY2(errors.contains(stderrText.toUtf8()), errors.constData());
-    if (arguments == QStringList{u"--version"_s})
-        QVERIFY(kestrin.readAllStandardOutput().startsWith("kestrin "));
+    if (!kestrin.waitForFinished(120000) || kestrin.exitStatus() != QProcess::NormalExit)
+        return -1;
+    if (printed)
+        *printed = kestrin.readAllStandardOutput() + kestrin.readAllStandardError();
+    return kestrin.exitCode();
+}
+
+void TestCommandLine::quietUninstallUnderWine()
+{
+    ScratchWinePrefix wine;
+    if (const QString notReady = wine.create(); !notReady.isEmpty())
+        QSKIP(qPrintable(notReady));
+    // Wine's own reg.exe deletes the entry's key: a real uninstaller that leaves nothing behind.
+    const QString key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KDemo"_s;
+    {
+        RegistryAccess registry{WinePrefix(wine.path())};
+        registry.RootKey(RegistryRoot::LocalMachine);
+        QVERIFY(registry.OpenKey(key, true));
+        registry.WriteString(u"DisplayName"_s, u"Demo Reg Entry"_s);
+        registry.WriteString(u"UninstallString"_s, u"C:\\windows\\system32\\reg.exe delete HKLM\\"_s + key + u" /f"_s);
+    }
+    QByteArray printed;
+    QCOMPARE(runWithoutDisplay(wine.path(), {u"/QU"_s, u"Not There"_s, u"demo reg entry"_s}, &printed), 0);
+    QVERIFY2(workFile(u"ULog.txt"_s)
+                 .endsWith("\r\nUninstalling demo reg entry\r\n"
+                           "Uninstall OK. Uninstaller removed program from list.\r\n"),
+             workFile(u"ULog.txt"_s).constData());
+    RegistryAccess registry{WinePrefix(wine.path())};
+    registry.RootKey(RegistryRoot::LocalMachine);
+    QVERIFY(!registry.KeyExists(key));
 }
 
 QTEST_MAIN(TestCommandLine)
