@@ -1,4 +1,5 @@
 #include "AuditPrefix.h"
+#include "RecordingPrintJob.h"
 #include "ScratchWinePrefix.h"
 
 #include "controls/MessageBox.h"
@@ -46,18 +47,6 @@ public:
         return outcome;
     }
     bool start(const QString&, const QString&) override { return false; }
-};
-
-class OnePageJob : public PrintJob
-{
-public:
-    void setFont(const QFont&) override {}
-    void begin() override {}
-    int textHeight(const QString&) override { return 10; }
-    int pageHeight() override { return 100000; }
-    void textOut(int, int, const QString&) override {}
-    void newPage() override {}
-    void end() override {}
 };
 
 } // namespace
@@ -219,9 +208,6 @@ void TestCommandLine::reportToFile_data()
     QTest::newRow("/RFL without a name") << QStringList{u"/RFL"_s} << u"Report.txt"_s
                                          << QByteArray("\r\r\nBeta\r\nUninstall Command: C:\\beta\\gone.exe\r\n")
                                          << CommandLine::ExitOk;
-    QTest::newRow("/rfs out") << QStringList{u"/rfs"_s, u"out"_s} << u"out.txt"_s
-                              << QByteArray("INSTALLED PROGRAMS:\r\n\r\r\n\r\r\nAlpha\r\nBeta\r\n")
-                              << CommandLine::ExitOk;
     QTest::newRow("/RFS into a missing folder")
         << QStringList{u"/RFS"_s, u"no/out"_s} << QString() << QByteArray() << CommandLine::ExitFailed;
 }
@@ -296,8 +282,10 @@ void TestCommandLine::reportToPrinter()
     QFETCH(bool, headless);
     QFETCH(bool, ends);
     QFETCH(int, status);
-    PrinterJob::setDefaultForTests(
-        [printer]() -> std::unique_ptr<PrintJob> { return printer ? std::make_unique<OnePageJob>() : nullptr; });
+    QStringList calls;
+    PrinterJob::setDefaultForTests([printer, &calls]() -> std::unique_ptr<PrintJob> {
+        return printer ? std::make_unique<RecordingJob>(calls, 10, 100000) : nullptr;
+    });
     CommandLine line({u"/rpl"_s});
     line.setHeadless(headless);
     CommandLine::setCurrent(line);
@@ -307,6 +295,8 @@ void TestCommandLine::reportToPrinter()
     QCOMPARE(QuitAfterReport, printer);
     QCOMPARE(main.isVisible(), !printer && !headless);
     QCOMPARE(MessageBox::recorded().size(), printer ? 0 : 1);
+    QCOMPARE(calls.filter(u" Beta"_s).size(), printer ? 1 : 0);
+    QCOMPARE(calls.value(calls.size() - 1), printer ? u"end"_s : QString());
     if (!printer)
         QCOMPARE(MessageBox::recorded().first().text, PrinterJob::noDefaultPrinterText());
 }
