@@ -134,11 +134,8 @@ void TestCommandLine::switches_data()
     QTest::newRow("/qU") << QStringList{u"/qU"_s, u"A"_s} << S::QuietUninstall << false;
     QTest::newRow("/rfl file") << QStringList{u"/rfl"_s, u"r"_s} << S::ReportFileLong << false;
     QTest::newRow("/Rfs without file") << QStringList{u"/Rfs"_s} << S::ReportFileShort << true;
-    QTest::newRow("/rFS empty file") << QStringList{u"/rFS"_s, QString()} << S::ReportFileShort << true;
     QTest::newRow("/rpL") << QStringList{u"/rpL"_s} << S::ReportPrintLong << false;
-    QTest::newRow("/RpS") << QStringList{u"/RpS"_s} << S::ReportPrintShort << false;
     QTest::newRow("unknown") << QStringList{u"/QUX"_s} << S::None << true;
-    QTest::newRow("none") << QStringList{} << S::None << true;
 }
 
 void TestCommandLine::switches()
