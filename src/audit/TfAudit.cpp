@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
@@ -44,6 +45,9 @@ TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(16);
     font.setBold(true);
+    // The caption was made for a narrow face; a wider fallback face gets smaller until it fits.
+    while (font.pixelSize() > 10 && QFontMetrics(font).horizontalAdvance(caption) > geometry.width() - 8)
+        font.setPixelSize(font.pixelSize() - 1);
     button->setFont(font);
     button->setGeometry(geometry);
     return button;
