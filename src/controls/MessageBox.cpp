@@ -2,6 +2,8 @@
 
 #include <QQueue>
 
+#include <cstdio>
+
 namespace {
 
 struct TestState
@@ -10,6 +12,8 @@ struct TestState
     QQueue<MessageBox::Button> answers;
     QList<MessageBox::Shown> shown;
 };
+
+bool s_console = false;
 
 TestState& testState()
 {
@@ -80,6 +84,11 @@ void MessageBox::setTestMode(bool on)
     state.shown.clear();
 }
 
+void MessageBox::setConsoleMode(bool on)
+{
+    s_console = on;
+}
+
 void MessageBox::setNextAnswer(Button answer)
 {
     TestState& state = testState();
@@ -104,6 +113,11 @@ MessageBox::Button MessageBox::show(QWidget* parent, Kind kind, const QString& t
         const Button answer = state.answers.isEmpty() ? defaultButton : state.answers.dequeue();
         state.shown.append({kind, title, text, buttons, answer});
         return answer;
+    }
+
+    if (s_console) {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(title), qUtf8Printable(text));
+        return defaultButton;
     }
 
     QMessageBox box(iconOf(kind), title, text, buttons, parent);

@@ -54,6 +54,10 @@ public:
     static const QList<Shown>& recorded();
     static void clearRecorded();
 
+    // For runs without a display: every box is written to standard error and answered by its default
+    // button, as nobody could see or answer it.
+    static void setConsoleMode(bool on);
+
 private:
     static Button show(QWidget* parent, Kind kind, const QString& title, const QString& text,
                        QMessageBox::StandardButtons buttons, Button defaultButton);

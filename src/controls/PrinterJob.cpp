@@ -5,10 +5,12 @@
 #include <QFontMetrics>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 
 namespace {
 
 std::function<std::unique_ptr<PrintJob>()> s_testChoice;
+std::function<std::unique_ptr<PrintJob>()> s_testDefault;
 
 } // namespace
 
@@ -81,4 +83,28 @@ std::unique_ptr<PrintJob> PrinterJob::choose(QWidget* parent)
 void PrinterJob::setChoiceForTests(std::function<std::unique_ptr<PrintJob>()> choice)
 {
     s_testChoice = std::move(choice);
+}
+
+QString PrinterJob::noDefaultPrinterText()
+{
+    return QStringLiteral("There is no default printer to print on. Set up a printer (for example with the "
+                          "desktop's printer settings or CUPS), or save the report as a file instead.");
+}
+
+std::unique_ptr<PrintJob> PrinterJob::defaultPrinter()
+{
+    std::unique_ptr<PrintJob> job;
+    if (s_testDefault) {
+        job = s_testDefault();
+    } else if (const QPrinterInfo info = QPrinterInfo::defaultPrinter(); !info.isNull()) {
+        job = std::make_unique<PrinterJob>(std::make_unique<QPrinter>(info, QPrinter::HighResolution));
+    }
+    if (!job)
+        throw KestrinError(noDefaultPrinterText());
+    return job;
+}
+
+void PrinterJob::setDefaultForTests(std::function<std::unique_ptr<PrintJob>()> printer)
+{
+    s_testDefault = std::move(printer);
 }

@@ -31,6 +31,13 @@ public:
     static std::unique_ptr<PrintJob> choose(QWidget* parent);
     static void setChoiceForTests(std::function<std::unique_ptr<PrintJob>()> choice);
 
+    // A job on the system's default printer, without a dialog. Throws KestrinError when there is no
+    // default printer. Tests replace the printer with setDefaultForTests(); a replacement that
+    // returns nullptr stands for a system without a default printer.
+    static std::unique_ptr<PrintJob> defaultPrinter();
+    static void setDefaultForTests(std::function<std::unique_ptr<PrintJob>()> printer);
+    static QString noDefaultPrinterText();
+
 private:
     std::unique_ptr<QPrinter> m_printer;
     QPainter m_painter;

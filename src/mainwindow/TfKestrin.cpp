@@ -1,5 +1,6 @@
 #include "TfKestrin.h"
 
+#include "CommandLine.h"
 #include "GuardedCall.h"
 #include "MainActions.h"
 #include "MainCommands.h"
@@ -7,6 +8,7 @@
 #include "Pictures.h"
 #include "ProgramIconModel.h"
 #include "ProgramListView.h"
+#include "audit/TfAudit.h"
 #include "controls/MessageBox.h"
 #include "controls/TFramePanel.h"
 #include "inventory/PlatformVersion.h"
@@ -180,6 +182,10 @@ void TfKestrin::installWindowOpeners()
         TfLog log(UninstallLog(m_workingFolder), this);
         log.exec();
     });
+    m_commands->setWindowOpener(MainCommands::Window::AuditReport, [this] {
+        TfAudit audit(*this);
+        audit.exec();
+    });
 }
 
 void TfKestrin::FormCreate()
@@ -193,17 +199,18 @@ void TfKestrin::FormCreate()
     const bool platformKnown = runGuarded(this, [&] { nt = IsNTPlatform(m_prefix); });
     setUpProgramList(nt);
     InitImageLists();
-    if (!platformKnown)
-        return;
-    // A failure shows its error box and skips the rest: the window still comes up with what was read.
-    runGuarded(this, [this] {
-        RefreshProgramList();
-        UpdateStatusCount();
-        if (m_model->count() > 0)
-            selectItem(0);
-        UninstallLog(m_workingFolder).prepare();
-        ActOnCommandLine();
-    });
+    // A failure shows its error box and skips the rest: the window still comes up with what was read,
+    // while a run that shows no window ends, failed.
+    const bool created = platformKnown && runGuarded(this, [this] {
+                             RefreshProgramList();
+                             UpdateStatusCount();
+                             if (m_model->count() > 0)
+                                 selectItem(0);
+                             UninstallLog(m_workingFolder).prepare();
+                             ActOnCommandLine();
+                         });
+    if (!created && !CommandLine::current().ShowMainWindow())
+        endRun(CommandLine::ExitFailed);
 }
 
 void TfKestrin::applySettings()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "inventory/RegistryRoot.h"
 #include "platform/SystemIconList.h"
 #include "platform/WinePrefix.h"
 
@@ -68,6 +69,14 @@ public:
     bool UninstallTargetFound = false;
     bool UninstallPending = false;
 
+    // A run that ends by its switch asks for the end while the window is created; main() lets it
+    // take effect when the event loop starts. The status is the process's exit status.
+    bool endRequested() const { return m_endRequested; }
+    int exitStatus() const { return m_exitStatus; }
+
+    // 0 when the key exists in `root` and holds a value named `valueName`, -1 otherwise.
+    int EntryHasValue(const QString& valueName, RegistryRoot root, const QString& keyPath);
+
     // The form's controls.
     QWidget* paLeftSide = nullptr;
     TFramePanel* fpaHeader = nullptr;
@@ -88,6 +97,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildForm();
@@ -101,7 +111,15 @@ private:
     void hideNote();
     void showSkippedEntries();
     // The command-line switches act here, as the last step of the creation.
-    void ActOnCommandLine() {}
+    void ActOnCommandLine();
+    void PrepareUninstall();
+    void QuietUninstall();
+    void ReportToFile(bool longFormat, const QString& fileName);
+    void ReportToPrinter(bool longFormat);
+    // Opens the uninstall window, or says the program was not found, once after a /UNINSTALL start.
+    void FormPaint();
+    void endRun(int status);
+    void noteFailure(int status);
 
     WinePrefix m_prefix;
     QString m_workingFolder;
@@ -111,6 +129,8 @@ private:
     int m_commandColumn = 3;
     bool m_ntFamily = true;
     bool m_settingsSaved = false;
+    bool m_endRequested = false;
+    int m_exitStatus = 0;
 
     SystemIconList m_icons;
     std::unique_ptr<ProgramScan> m_scan;

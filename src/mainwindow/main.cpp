@@ -1,18 +1,79 @@
+#include "CommandLine.h"
 #include "Pictures.h"
 #include "TfKestrin.h"
+#include "controls/MessageBox.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The switch decides before Qt connects to a display, so it is read from the raw arguments here.
+CommandLine rawCommandLine(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return CommandLine(arguments);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(qUtf8Printable(CommandLine::usageText()), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("kestrin " KESTRIN_VERSION);
+            return 0;
+        }
+    }
+
+    // A run that shows no window must work over SSH or from cron: with no display at all it uses
+    // the offscreen platform instead of failing to connect.
+    const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool windowed = rawCommandLine(argc, argv).ShowMainWindow();
+    const bool headless = noDisplay && !windowed;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        if (noDisplay && windowed) {
+            // Qt would abort with a note about its plugins; say what is missing instead.
+            std::fputs("kestrin: this run shows a window and needs a display (DISPLAY or WAYLAND_DISPLAY).\n"
+                       "The switches /QU, /RFL, /RFS with a file, /RPL and /RPS run without one.\n",
+                       stderr);
+            return 1;
+        }
+        if (headless)
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrin"));
     QApplication::setWindowIcon(Pictures::applicationIcon());
 
+    // Qt has taken its own options out of the arguments by now.
+    CommandLine line(QApplication::arguments().mid(1));
+    line.setHeadless(headless);
+    CommandLine::setCurrent(line);
+    MessageBox::setConsoleMode(headless);
+
     TfKestrin fKestrin(WinePrefix::fromEnvironment());
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
-    fKestrin.show();
-    return QApplication::exec();
+    // A failed print run has made the window visible already; show() then only raises it.
+    if (line.ShowMainWindow() || fKestrin.isVisible())
+        fKestrin.show();
+    if (fKestrin.endRequested()) {
+        // The end asked for during the creation takes effect once the event loop runs.
+        const int status = fKestrin.exitStatus();
+        QTimer::singleShot(0, &application, [status] { QCoreApplication::exit(status); });
+    }
+    const int status = QApplication::exec();
+    return status != 0 ? status : fKestrin.exitStatus();
 }

@@ -1,0 +1,107 @@
+#include "mainwindow/CommandLine.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+CommandLine& currentLine()
+{
+    static CommandLine line;
+    return line;
+}
+
+} // namespace
+
+CommandLine::CommandLine(QStringList arguments) : m_arguments(std::move(arguments))
+{
+    static const std::array<std::pair<QString, Switch>, 6> switches{{
+        {QStringLiteral("/UNINSTALL"), Switch::Uninstall},
+        {QStringLiteral("/QU"), Switch::QuietUninstall},
+        {QStringLiteral("/RFL"), Switch::ReportFileLong},
+        {QStringLiteral("/RFS"), Switch::ReportFileShort},
+        {QStringLiteral("/RPS"), Switch::ReportPrintShort},
+        {QStringLiteral("/RPL"), Switch::ReportPrintLong},
+    }};
+    const QString first = m_arguments.value(0);
+    for (const auto& [text, which] : switches) {
+        if (first.compare(text, Qt::CaseInsensitive) == 0)
+            m_switch = which;
+    }
+}
+
+bool CommandLine::ShowMainWindow() const
+{
+    switch (m_switch) {
+    case Switch::QuietUninstall:
+    case Switch::ReportPrintLong:
+    case Switch::ReportPrintShort:
+        return false;
+    case Switch::ReportFileLong:
+    case Switch::ReportFileShort:
+        return argument(1).isEmpty();
+    case Switch::None:
+    case Switch::Uninstall:
+        break;
+    }
+    return true;
+}
+
+QString CommandLine::commandToRun(const QString& uninstallCommand)
+{
+    if (!uninstallCommand.startsWith(u'"'))
+        return uninstallCommand;
+    QString inside;
+    bool closed = false;
+    for (qsizetype i = 1; i < uninstallCommand.size(); ++i) {
+        const QChar c = uninstallCommand.at(i);
+        if (c != u'"') {
+            inside += c;
+            continue;
+        }
+        if (i + 1 < uninstallCommand.size() && uninstallCommand.at(i + 1) == u'"') {
+            inside += c;
+            ++i;
+            continue;
+        }
+        closed = true;
+        break;
+    }
+    if (!closed)
+        inside.chop(1);
+    return inside.isEmpty() ? uninstallCommand : inside;
+}
+
+QString CommandLine::usageText()
+{
+    return QStringLiteral("Usage: kestrin [SWITCH [ARGUMENT...]]\n"
+                          "Lists and removes the programs registered for uninstall in a Wine prefix.\n"
+                          "\n"
+                          "Switches (letter case does not matter):\n"
+                          "  /UNINSTALL NAME   open the uninstall window for the program listed as NAME\n"
+                          "  /QU NAME...       run the uninstaller of each named program, log the outcome in\n"
+                          "                    ULog.txt and end; no window is shown\n"
+                          "  /RFL [FILE]       write the long audit report to FILE (\".txt\" is added) and end;\n"
+                          "                    without FILE it goes to Report.txt\n"
+                          "  /RFS [FILE]       the same with the short report (program names only)\n"
+                          "  /RPL, /RPS        print the long or short report on the default printer and end\n"
+                          "  --help, --version print this text or the version and end\n"
+                          "\n"
+                          "The prefix is $WINEPREFIX, else ~/.wine. Uninstallers run under $WINELOADER, else wine,\n"
+                          "else wine64. ULog.txt and Report.txt are in the current folder.\n"
+                          "Runs that show no window need no display: without DISPLAY and WAYLAND_DISPLAY they run\n"
+                          "offscreen, and print errors on standard error.\n"
+                          "\n"
+                          "Exit status: 0 success; 1 a report, a print or a log write failed; 2 an uninstaller\n"
+                          "left its program in the list.\n");
+}
+
+const CommandLine& CommandLine::current()
+{
+    return currentLine();
+}
+
+void CommandLine::setCurrent(const CommandLine& line)
+{
+    currentLine() = line;
+}

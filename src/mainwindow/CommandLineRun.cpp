@@ -1,0 +1,163 @@
+// The command-line runs of the main window: what the switches do while the window is created and
+// when it first shows.
+#include "TfKestrin.h"
+
+#include "CommandLine.h"
+#include "GuardedCall.h"
+#include "MainCommands.h"
+#include "audit/TfAudit.h"
+#include "controls/MessageBox.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/RegistryAccess.h"
+#include "inventory/Texts.h"
+#include "platform/CommandLauncher.h"
+#include "uninstall/UninstallLog.h"
+
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The first item whose whole caption equals `name` without regard to letter case; -1 when none.
+int findByName(const ProgramListModel& list, const QString& name)
+{
+    for (int row = 0; row < list.count(); ++row) {
+        if (list.at(row).Name.compare(name, Qt::CaseInsensitive) == 0)
+            return row;
+    }
+    return -1;
+}
+
+} // namespace
+
+void TfKestrin::ActOnCommandLine()
+{
+    const CommandLine& line = CommandLine::current();
+    switch (line.switchGiven()) {
+    case CommandLine::Switch::Uninstall:
+        PrepareUninstall();
+        break;
+    case CommandLine::Switch::QuietUninstall:
+        // A log that cannot be written ends the run there, failed, rather than leaving it without a window.
+        if (!runGuarded(this, [this] { QuietUninstall(); }))
+            noteFailure(CommandLine::ExitFailed);
+        endRun(m_exitStatus);
+        break;
+    case CommandLine::Switch::ReportFileLong:
+    case CommandLine::Switch::ReportFileShort:
+        ReportToFile(line.switchGiven() == CommandLine::Switch::ReportFileLong, line.argument(1));
+        break;
+    case CommandLine::Switch::ReportPrintLong:
+    case CommandLine::Switch::ReportPrintShort:
+        ReportToPrinter(line.switchGiven() == CommandLine::Switch::ReportPrintLong);
+        break;
+    case CommandLine::Switch::None:
+        break;
+    }
+}
+
+void TfKestrin::PrepareUninstall()
+{
+    const int row = findByName(*m_model, CommandLine::current().argument(1));
+    UninstallPending = true;
+    UninstallTargetFound = row >= 0;
+    if (UninstallTargetFound)
+        selectItem(row);
+}
+
+void TfKestrin::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Queued, so that the window has painted before a modal window or a box covers it.
+    if (UninstallPending)
+        QTimer::singleShot(0, this, &TfKestrin::FormPaint);
+}
+
+void TfKestrin::FormPaint()
+{
+    if (!UninstallPending)
+        return;
+    UninstallPending = false;
+    if (UninstallTargetFound) {
+        m_commands->Uninstall2Click();
+        return;
+    }
+    MessageBox::critical(this, windowTitle(),
+                         QStringLiteral("There program you are looking for (") + CommandLine::current().argument(1) +
+                             QStringLiteral(") was not found"));
+}
+
+void TfKestrin::QuietUninstall()
+{
+    // Every name is looked up in the list as it was read at start; nothing rescans in between.
+    std::vector<InstalledProgram> listed;
+    for (int row = 0; row < m_model->count(); ++row)
+        listed.push_back(m_model->at(row));
+    const UninstallLog log(m_workingFolder);
+    const QString lineEnd = QStringLiteral("\r\n");
+
+    for (const QString& name : CommandLine::current().names()) {
+        const auto item = std::find_if(listed.begin(), listed.end(), [&name](const InstalledProgram& program) {
+            return program.Name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (item == listed.end())
+            continue;
+        // Waits for the prefix's wineserver too, so that the check below reads what the uninstaller left.
+        CommandLauncher::instance().RunAndWait(m_prefix.path(), CommandLine::commandToRun(item->UninstallCommand), {});
+        const bool removed = EntryHasValue(ValueName::DisplayName, item->Root, item->KeyPath) == -1;
+        log.AppendToLog(UninstallLog::timeStampRecord());
+        log.AppendToLog(QStringLiteral("Uninstalling ") + name + lineEnd);
+        log.AppendToLog((removed ? sLogUninstallOK : sLogUninstallFailed) + lineEnd);
+        if (!removed)
+            noteFailure(CommandLine::ExitNotRemoved);
+    }
+}
+
+int TfKestrin::EntryHasValue(const QString& valueName, RegistryRoot root, const QString& keyPath)
+{
+    int result = -1;
+    RegistryAccess registry(m_prefix);
+    registry.RootKey(root);
+    if (registry.KeyExists(keyPath)) {
+        if (registry.OpenKeyReadOnly(keyPath) && registry.ValueExists(valueName))
+            result = 0;
+        registry.CloseKey();
+    }
+    return result;
+}
+
+void TfKestrin::ReportToFile(bool longFormat, const QString& fileName)
+{
+    TfAudit audit(*this);
+    (longFormat ? audit.rbLong : audit.rbShort)->setChecked(true);
+    if (!audit.saveToFile(fileName))
+        noteFailure(CommandLine::ExitFailed);
+    endRun(m_exitStatus);
+}
+
+void TfKestrin::ReportToPrinter(bool longFormat)
+{
+    TfAudit audit(*this);
+    (longFormat ? audit.rbLong : audit.rbShort)->setChecked(true);
+    if (!audit.printOnDefaultPrinter())
+        noteFailure(CommandLine::ExitFailed);
+    // A failed print goes on as a normal run, unless nobody can see the window.
+    if (QuitAfterReport || CommandLine::current().headless())
+        endRun(m_exitStatus);
+}
+
+void TfKestrin::noteFailure(int status)
+{
+    // The first failure of a layer outranks a program left in the list.
+    if (m_exitStatus != CommandLine::ExitFailed)
+        m_exitStatus = status;
+}
+
+void TfKestrin::endRun(int status)
+{
+    m_exitStatus = status;
+    m_endRequested = true;
+}
