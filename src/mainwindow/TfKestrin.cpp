@@ -17,6 +17,8 @@
 #include "platform/WineServer.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
+#include "details/TfDetails.h"
+#include "details/TfEditDetails.h"
 #include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
@@ -175,6 +177,14 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
         TfDelete remove(*this);
         remove.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::ProgramDetails, [this] {
+        TfDetails details(*this);
+        details.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::EditProgramDetails, [this] {
+        TfEditDetails editor(*this);
+        editor.exec();
     });
     m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
         TfLog log(UninstallLog(m_workingFolder), this);
