@@ -16,11 +16,16 @@ namespace {
 constexpr int ClientWidth = 524;
 constexpr int ClientHeight = 327;
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                       const QString& family, int pixels)
 {
     auto* button = new TuduButton(parent);
     button->setObjectName(QLatin1String(name));
     button->setCaption(caption);
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    button->setFont(font);
     button->setGeometry(geometry);
     return button;
 }
@@ -52,7 +57,7 @@ TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
     vleDetails->setHorizontalHeaderLabels({QStringLiteral("Registry Key"), QStringLiteral("Registry Value")});
     vleDetails->verticalHeader()->hide();
     vleDetails->setColumnWidth(0, 150);
-    vleDetails->setColumnWidth(1, 356);
+    vleDetails->verticalHeader()->setDefaultSectionSize(18);
     vleDetails->horizontalHeader()->setStretchLastSection(true);
     vleDetails->setSelectionMode(QAbstractItemView::SingleSelection);
     vleDetails->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked |
@@ -64,10 +69,12 @@ TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
     connect(vleDetails, &QTableWidget::currentCellChanged, this,
             [this](int row, int, int previousRow, int) { vleDetailsSelectCell(row, previousRow); });
 
-    buAdd = makeButton(this, "buAdd", QStringLiteral("ADD KEY"), QRect(360, 240, 73, 25));
-    buDel = makeButton(this, "buDel", QStringLiteral("DELETE KEY"), QRect(440, 240, 81, 25));
-    buOK = makeButton(this, "buOK", QStringLiteral("OK"), QRect(184, 288, 89, 32));
-    buCancel = makeButton(this, "buCancel", QStringLiteral("CANCEL"), QRect(280, 288, 89, 32));
+    const QString small = QStringLiteral("MS Sans Serif");
+    const QString large = QStringLiteral("Arial");
+    buAdd = makeButton(this, "buAdd", QStringLiteral("ADD KEY"), QRect(360, 240, 73, 25), small, 11);
+    buDel = makeButton(this, "buDel", QStringLiteral("DELETE KEY"), QRect(440, 240, 81, 25), small, 11);
+    buOK = makeButton(this, "buOK", QStringLiteral("OK"), QRect(184, 288, 89, 32), large, 16);
+    buCancel = makeButton(this, "buCancel", QStringLiteral("CANCEL"), QRect(280, 288, 89, 32), large, 16);
     connect(buAdd, &TuduButton::clicked, this, &TfEditDetails::buAddClick);
     connect(buDel, &TuduButton::clicked, this, &TfEditDetails::buDelClick);
     connect(buOK, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buOKClick(); }); });
@@ -102,6 +109,7 @@ void TfEditDetails::FormCreate(TfKestrin& main)
     }
     vleDetails->setCurrentCell(std::max(SelectedRow, 0), 0);
     leStored->setText(m_editor->StoredPath());
+    leStored->setCursorPosition(0); // the root's name first
 }
 
 void TfEditDetails::setRow(int row, const QString& name, const QString& text)
