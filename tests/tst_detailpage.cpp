@@ -91,6 +91,7 @@ private slots:
     void editorWriteBack_data();
     void editorWriteBack();
     void editorRefusedWhileWineRunsSavesNothing();
+    void perUserEntryStaysInItsOwnHive();
 
 private:
     void writeEntry(const Values& values, const QString& key = entryKey);
@@ -448,6 +449,29 @@ void TestDetailPage::editorRefusedWhileWineRunsSavesNothing()
         WineRunningError,
         editor.apply({{u"Text"_s, u"new"_s}, {u"Count"_s, u"2"_s}, {u"Added"_s, u"x"_s}}, {u"Path"_s}));
     QCOMPARE(hive(), before);
+}
+
+void TestDetailPage::perUserEntryStaysInItsOwnHive()
+{
+    {
+        RegistryAccess registry{WinePrefix(m_prefix->path())};
+        registry.RootKey(RegistryRoot::CurrentUser);
+        QVERIFY(registry.OpenKey(entryKey, true));
+        registry.WriteString(u"DisplayName"_s, u"Per user"_s);
+        registry.WriteString(u"Publisher"_s, u"Me"_s);
+    }
+    InstalledProgram item = program();
+    item.Root = RegistryRoot::CurrentUser;
+    const DetailPage built = buildDetailPage(WinePrefix(m_prefix->path()), item, false, QLocale(u"en_US"_s));
+    QCOMPARE(built.rows.size(), 2);
+    QCOMPARE(built.rows[0].text, u"Per user"_s);
+
+    const QByteArray system = hive();
+    EntryEditor editor(WinePrefix(m_prefix->path()), RegistryRoot::CurrentUser, entryKey);
+    QCOMPARE(editor.StoredPath(), u"HKEY_CURRENT_USER\\"_s + entryKey);
+    editor.apply({{u"Publisher"_s, u"You"_s}}, {});
+    QCOMPARE(hive(), system);
+    QVERIFY(m_prefix->read(u"user.reg"_s).contains("\"Publisher\"=\"You\""));
 }
 
 QTEST_GUILESS_MAIN(TestDetailPage)

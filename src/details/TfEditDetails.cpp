@@ -5,6 +5,7 @@
 #include "mainwindow/GuardedCall.h"
 #include "mainwindow/TfKestrin.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -80,11 +81,17 @@ TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
     connect(buOK, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buOKClick(); }); });
     connect(buCancel, &TuduButton::clicked, this, &TfEditDetails::buCancelClick);
 
+    // Escape closes the window even while a cell is being edited: the form sees keys before the cell's editor.
+    qApp->installEventFilter(this);
+
     FormCreate(main);
     vleDetails->setFocus();
 }
 
-TfEditDetails::~TfEditDetails() = default;
+TfEditDetails::~TfEditDetails()
+{
+    qApp->removeEventFilter(this);
+}
 
 void TfEditDetails::FormCreate(TfKestrin& main)
 {
@@ -207,6 +214,13 @@ void TfEditDetails::buCancelClick()
 
 bool TfEditDetails::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == this) {
+            buCancelClick();
+            return true;
+        }
+    }
     if (watched == vleDetails && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const int current = vleDetails->currentRow();
