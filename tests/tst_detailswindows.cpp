@@ -377,7 +377,19 @@ void TestDetailsWindows::editorOkWritesAndCancelDoesNot()
         grid->editItem(grid->item(0, 1));
         QVERIFY(grid->viewport()->findChild<QLineEdit*>());
     }
-    grid->item(0, 1)->setText(u"Changed"_s);
+    if (how == 0) {
+        // Typed into the cell and not yet confirmed: OK takes it.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        grid->setCurrentCell(0, 1);
+        grid->editItem(grid->item(0, 1));
+        auto* cell = grid->viewport()->findChild<QLineEdit*>();
+        QVERIFY(cell);
+        cell->selectAll();
+        QTest::keyClicks(cell, u"Changed"_s);
+    } else {
+        grid->item(0, 1)->setText(u"Changed"_s);
+    }
     QTest::mouseClick(window.buAdd, Qt::LeftButton);
     grid->setItem(last + 1, 0, new QTableWidgetItem(u"Added"_s));
     grid->setItem(last + 1, 1, new QTableWidgetItem(u"new"_s));
