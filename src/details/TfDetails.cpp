@@ -128,10 +128,14 @@ bool TfDetails::eventFilter(QObject* watched, QEvent* event)
     if (label && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
         label->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
-        if (DetailRow::Click(label->property(clickProperty).toInt()) == DetailRow::Click::Run)
-            LaunchCmd(*label);
-        else
-            ExecuteAction(*label);
+        // Neither an open nor a start reports its outcome; nothing may leave the event handler either.
+        try {
+            if (DetailRow::Click(label->property(clickProperty).toInt()) == DetailRow::Click::Run)
+                LaunchCmd(*label);
+            else
+                ExecuteAction(*label);
+        } catch (const std::exception&) {
+        }
         return true;
     }
     return QDialog::eventFilter(watched, event);
