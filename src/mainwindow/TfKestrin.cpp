@@ -9,6 +9,8 @@
 #include "ProgramListView.h"
 #include "controls/MessageBox.h"
 #include "controls/TFramePanel.h"
+#include "details/TfDetails.h"
+#include "details/TfEditDetails.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
@@ -17,8 +19,6 @@
 #include "platform/WineServer.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
-#include "details/TfDetails.h"
-#include "details/TfEditDetails.h"
 #include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
