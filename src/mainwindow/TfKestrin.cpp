@@ -11,6 +11,8 @@
 #include "audit/TfAudit.h"
 #include "controls/MessageBox.h"
 #include "controls/TFramePanel.h"
+#include "details/TfDetails.h"
+#include "details/TfEditDetails.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
@@ -177,6 +179,14 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
         TfDelete remove(*this);
         remove.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::ProgramDetails, [this] {
+        TfDetails details(*this);
+        details.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::EditProgramDetails, [this] {
+        TfEditDetails editor(*this);
+        editor.exec();
     });
     m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
         TfLog log(UninstallLog(m_workingFolder), this);

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/CommandLauncher.h"
+#include "platform/ShellOpen.h"
+
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+// Stands in for the desktop: records what it was handed.
+class RecordingShell : public ShellOpen
+{
+public:
+    QStringList opened;
+
+protected:
+    bool openUrl(const QUrl& url) override
+    {
+        opened << url.toString();
+        return true;
+    }
+};
+
+// Stands in for Wine's non-waiting start: records the line and may change the prefix as the command would.
+class RecordingLauncher : public CommandLauncher
+{
+public:
+    QStringList started;
+    std::function<void()> command;
+    Outcome RunAndWait(const QString&, const QString&, const Progress&) override { return {}; }
+    bool start(const QString&, const QString& line) override
+    {
+        started << line;
+        if (command)
+            command();
+        return true;
+    }
+};
