@@ -16,8 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -288,9 +292,25 @@ void TestNewProgram::refusedWriteLeavesTheHiveAsItWas()
     QCOMPARE(MessageBox::recorded().first().kind, MessageBox::Kind::Critical);
     QVERIFY(MessageBox::recorded().first().text.contains(u"Windows programs"_s));
 
-    // With Wine gone, the same OK creates the whole entry in one save.
+    // With Wine gone, the same OK creates the whole entry in one save: one new file renamed over
+    // the hive, never a key without its values in between.
     MessageBox::clearRecorded();
+    const int watch = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch >= 0);
+    auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+    QVERIFY(inotify_add_watch(watch, QFile::encodeName(m_prefix->path()).constData(), IN_MOVED_FROM) >= 0);
     QTest::mouseClick(window.buOK, Qt::LeftButton);
+    int saves = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            // Each save renames its own temporary file; the kernel would merge identical events.
+            saves += event->len > 0 && QByteArray(event->name).startsWith(".system.reg.");
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    QCOMPARE(saves, 1);
     QVERIFY(MessageBox::recorded().isEmpty());
     QCOMPARE(entry(u"NewProgram1"_s).size(), 3);
     const QByteArray after = m_prefix->read(u"system.reg"_s);
