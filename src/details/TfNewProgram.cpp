@@ -141,6 +141,14 @@ void TfNewProgram::done(int result)
     QDialog::done(result);
 }
 
+void TfNewProgram::showEvent(QShowEvent* event)
+{
+    // Texts set before showing start at their beginning, where a long key path says the most.
+    for (QLineEdit* edit : {leReg, leName, leUninstall, leDisplayIcon})
+        edit->setCursorPosition(0);
+    QDialog::showEvent(event);
+}
+
 void TfNewProgram::buCmdClick(TuduButton* sender)
 {
     BrowseTarget = sender == buCmd ? 1 : 2;

@@ -52,6 +52,9 @@ public:
 
     void done(int result) override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void FormCreate();
     void FormClose();
