@@ -293,8 +293,8 @@ void TestNewProgram::browseFillsTheWindowsPath_data()
     const QString file = u"drive_c/Program Files/Zed App/Un Install.exe"_s;
     QTest::newRow("command") << false << file << u"C:\\Program Files\\Zed App\\Un Install.exe"_s;
     QTest::newRow("icon") << true << file << u"C:\\Program Files\\Zed App\\Un Install.exe"_s;
-    QTest::newRow("cancelled") << false << QString() << u"kept"_s;
-    QTest::newRow("on no drive: refused") << true << u"system.reg"_s << u"kept"_s;
+    QTest::newRow("cancelled") << true << QString() << u"kept"_s;
+    QTest::newRow("on no drive: refused") << false << u"system.reg"_s << u"kept"_s;
 }
 
 void TestNewProgram::browseFillsTheWindowsPath()
