@@ -6,6 +6,7 @@ hive:        excerpts of the fixture hives (a few KB, each starting with the fil
 shelllink:   the fixture shortcuts
 peicon:      small PE32 and PE32+ images and .ico files built here (the fixtures hold none)
 usagerecord: the "SlowInfoCache" records of the fixture system.reg
+desktopentry: the menu and desktop entries that Wine wrote
 """
 import pathlib
 import re
@@ -229,6 +230,8 @@ def main():
     write("fuzz_shelllink", ((re.sub(r"[^A-Za-z0-9.]+", "-", p.name), p.read_bytes()) for p in shortcuts))
     write("fuzz_peicon", icon_seeds())
     write("fuzz_usagerecord", ((name + ".bin", data) for name, data in usage_seeds()))
+    entries = sorted((DATA / "desktop").glob("*.desktop"))
+    write("fuzz_desktopentry", ((re.sub(r"[^A-Za-z0-9.]+", "-", p.name), p.read_bytes()) for p in entries))
     total = sum(p.stat().st_size for p in OUT.rglob("*") if p.is_file())
     print(f"{OUT.relative_to(ROOT)}: {sum(1 for p in OUT.rglob('*') if p.is_file())} files, {total} bytes")
 

@@ -13,6 +13,8 @@
 #include "controls/TFramePanel.h"
 #include "details/TfDetails.h"
 #include "details/TfEditDetails.h"
+#include "details/TfNewProgram.h"
+#include "inventory/DroppedShortcut.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
@@ -26,11 +28,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -187,6 +192,10 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::EditProgramDetails, [this] {
         TfEditDetails editor(*this);
         editor.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::NewProgram, [this] {
+        TfNewProgram entry(*this);
+        entry.exec();
     });
     m_commands->setWindowOpener(MainCommands::Window::UninstallLog, [this] {
         TfLog log(UninstallLog(m_workingFolder), this);
@@ -437,4 +446,61 @@ void TfKestrin::FormDestroy()
     } catch (const KestrinError& error) {
         MessageBox::showError(this, QStringLiteral("The window settings could not be saved: ") + error.message());
     }
+}
+
+namespace {
+
+QStringList droppedFiles(const QMimeData* data)
+{
+    QStringList names;
+    if (!data)
+        return names;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile())
+            names << url.toLocalFile();
+    }
+    return names;
+}
+
+} // namespace
+
+void TfKestrin::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfKestrin::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!droppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TfKestrin::dropEvent(QDropEvent* event)
+{
+    const QStringList names = droppedFiles(event->mimeData());
+    if (names.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The drag source waits for the drop to finish: the windows open after it has.
+    QTimer::singleShot(0, this, [this, names] { AddDroppedShortcuts(names); });
+}
+
+void TfKestrin::AddDroppedShortcuts(const QStringList& names)
+{
+    runGuarded(this, [&] {
+        for (const QString& name : names) {
+            const std::optional<DroppedShortcut> shortcut = readDroppedShortcut(m_prefix, name);
+            if (!shortcut)
+                continue;
+            TfNewProgram entry(*this);
+            entry.leReg->setText(rootName(RegistryRoot::LocalMachine) + QLatin1Char('\\') + sUninstallKey +
+                                 QLatin1Char('\\') + shortcut->name);
+            entry.KeyName = shortcut->name;
+            entry.leName->setText(shortcut->name);
+            entry.leUninstall->setText(shortcut->target);
+            entry.leDisplayIcon->setText(shortcut->icon);
+            entry.exec();
+        }
+    });
 }

@@ -91,6 +91,10 @@ public:
     QLabel* sbarStatusPanel = nullptr;
     QLabel* sbarSkippedNote = nullptr; // names the entries the last scan left out; hidden when none
 
+    // Each dropped shortcut, in order, opens one new-entry window filled in from it; the next opens
+    // when the previous has closed. Other files are passed over without a word.
+    void AddDroppedShortcuts(const QStringList& names);
+
     void lvProgramsSelectItem(int row);
     void lvProgramsClick();
     void buFindClick();
@@ -98,6 +102,9 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildForm();
