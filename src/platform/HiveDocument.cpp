@@ -301,7 +301,25 @@ HiveKey* HiveDocument::findKey(const QStringList& path) const
 
 HiveKey* HiveDocument::createKey(const QStringList& path)
 {
-    return ensureKey(path, true);
+    const bool existed = findKey(path) != nullptr;
+    HiveKey* key = ensureKey(path, true);
+    if (!existed)
+        m_changedPaths.push_back(path);
+    return key;
+}
+
+QByteArray HiveDocument::keyText(const HiveKey* key) const
+{
+    QByteArray text;
+    for (const auto& section : m_sections) {
+        for (const HiveKey* k = section->key; k; k = k->m_parent) {
+            if (k == key) {
+                text += QByteArrayView(m_source.constData() + section->begin, section->end - section->begin);
+                break;
+            }
+        }
+    }
+    return text;
 }
 
 void HiveDocument::setValue(HiveKey* key, const QString& name, const RegistryValue& value)
@@ -318,6 +336,7 @@ void HiveDocument::setValue(HiveKey* key, const QString& name, const RegistryVal
     key->m_dirty = true;
     m_touched.insert(key);
     m_modified = true;
+    m_changedPaths.push_back(key->path());
 }
 
 bool HiveDocument::deleteValue(HiveKey* key, QStringView name)
@@ -329,6 +348,7 @@ bool HiveDocument::deleteValue(HiveKey* key, QStringView name)
     key->m_dirty = true;
     m_touched.insert(key);
     m_modified = true;
+    m_changedPaths.push_back(key->path());
     return true;
 }
 
@@ -337,6 +357,7 @@ void HiveDocument::deleteKey(HiveKey* key)
     HiveKey* parent = key->m_parent;
     if (!parent)
         return;
+    m_changedPaths.push_back(key->path());
     std::unordered_set<const HiveKey*> doomed;
     std::vector<const HiveKey*> stack{key};
     while (!stack.empty()) {

@@ -83,6 +83,13 @@ public:
     bool deleteValue(HiveKey* key, QStringView name);
     void deleteKey(HiveKey* key); // with all its subkeys; not the root
 
+    // The paths of the keys changed since the text was read: those given values, created or
+    // deleted, in the order of the changes.
+    const std::vector<QStringList>& changedPaths() const { return m_changedPaths; }
+    // The text of `key` and all its subkeys as the file has it: their sections, verbatim, in file
+    // order. Empty for keys that have no text of their own (implicit or new).
+    QByteArray keyText(const HiveKey* key) const;
+
     // The file's new text, keys changed now stamped with `nowMillis`. The document stays as it
     // is: once the text is stored, read it anew.
     QByteArray serialize(qint64 nowMillis);
@@ -115,6 +122,7 @@ private:
     std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
     QByteArray m_architecture;
     QByteArray m_lineEnd = "\n"; // the file's, from its first line
+    std::vector<QStringList> m_changedPaths;
     bool m_valid = true;
     bool m_modified = false;
 };

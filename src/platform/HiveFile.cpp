@@ -1,6 +1,7 @@
 #include "HiveFile.h"
 
 #include "AtomicFile.h"
+#include "EntryJournal.h"
 #include "HiveSyntax.h"
 #include "KestrinError.h"
 #include "WineServer.h"
@@ -323,6 +324,8 @@ void HiveFile::save()
             throw WineRunningError(prefix);
     };
     refuseWhileWineRuns();
+    // A copy of each uninstall entry this save deletes or changes reaches the disk first.
+    EntryJournal::recordChanges(m_path, prefix, *m_document);
     // We hold the prefix's lock, so no other Kestrin process is saving: temporary files of ours
     // that are there now were left by a save that was killed.
     AtomicFile::removeStaleTemporaries(m_path);
