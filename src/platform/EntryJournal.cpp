@@ -167,7 +167,10 @@ void recordChanges(const QString& hivePath, const QString& prefixPath, const Hiv
             continue; // a new entry: nothing to bring back
         const HiveValue* name = old->findValue(QStringLiteral("DisplayName"));
         const QString action = changed.findKey(entry) ? QStringLiteral("edited") : QStringLiteral("deleted");
-        const QString id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral("-%1").arg(++serial);
+        QString id;
+        do // saves within one millisecond must not share a name
+            id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral("-%1").arg(++serial);
+        while (QFileInfo::exists(folder + u'/' + id + QStringLiteral(".record")));
         const QString record = QStringLiteral("Kestrin entry record 1\n") + QStringLiteral("Time: ") +
                                now.toString(Qt::ISODateWithMs) + QStringLiteral("\nAction: ") + action +
                                QStringLiteral("\nPrefix: ") + fieldText(QDir::cleanPath(prefixPath)) +
