@@ -1,5 +1,6 @@
 #include "audit/TfAudit.h"
 
+#include "controls/MemoLines.h"
 #include "controls/MessageBox.h"
 #include "controls/PrinterJob.h"
 #include "controls/TuduButton.h"
@@ -17,12 +18,10 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QTextBlock>
-#include <QTextLayout>
 
 TfAudit* fAudit = nullptr;
 
@@ -39,18 +38,13 @@ std::function<std::optional<QString>()> s_saveChoice;
 
 TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
 {
-    auto* button = new TuduButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCaption(caption);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(16);
-    font.setBold(true);
     // The caption was made for a narrow face; a wider fallback face gets smaller until it fits.
+    QFont font(QStringLiteral("Arial"));
+    font.setBold(true);
+    font.setPixelSize(16);
     while (font.pixelSize() > 10 && QFontMetrics(font).horizontalAdvance(caption) > geometry.width() - 8)
         font.setPixelSize(font.pixelSize() - 1);
-    button->setFont(font);
-    button->setGeometry(geometry);
-    return button;
+    return TuduButton::create(parent, name, caption, geometry, font.pixelSize());
 }
 
 QRadioButton* makeRadio(QWidget* parent, const char* name, const QString& caption, int top)
@@ -158,22 +152,7 @@ QStringList TfAudit::reportLines() const
 
 QStringList TfAudit::visualLines() const
 {
-    QStringList lines;
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(mAudit->document()->documentLayout());
-    for (QTextBlock block = mAudit->document()->begin(); block.isValid(); block = block.next()) {
-        if (layout)
-            layout->ensureBlockLayout(block);
-        const QTextLayout* text = block.layout();
-        if (!text || text->lineCount() == 0) {
-            lines << block.text();
-            continue;
-        }
-        for (int i = 0; i < text->lineCount(); ++i) {
-            const QTextLine line = text->lineAt(i);
-            lines << block.text().mid(line.textStart(), line.textLength());
-        }
-    }
-    return lines;
+    return ::visualLines(*mAudit);
 }
 
 std::optional<QString> TfAudit::chooseFile()

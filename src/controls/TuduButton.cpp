@@ -27,6 +27,20 @@ TuduButton::TuduButton(QWidget* parent) : QWidget(parent), m_color(palette().col
     setFocusPolicy(Qt::NoFocus);
 }
 
+TuduButton* TuduButton::create(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                               int pixels, const QString& family)
+{
+    auto* button = new TuduButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setCaption(caption);
+    QFont font(family);
+    font.setPixelSize(pixels);
+    font.setBold(true);
+    button->setFont(font);
+    button->setGeometry(geometry);
+    return button;
+}
+
 void TuduButton::setCaption(const QString& caption)
 {
     if (caption == m_caption)

@@ -15,6 +15,10 @@ class TuduButton : public QWidget
 
 public:
     explicit TuduButton(QWidget* parent = nullptr);
+    // A button as the dialogs lay them out: named, captioned in a bold face of `family` at
+    // `pixels`, placed at `geometry`.
+    static TuduButton* create(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
+                              int pixels = 16, const QString& family = QStringLiteral("Arial"));
 
     QString caption() const { return m_caption; }
     void setCaption(const QString& caption);

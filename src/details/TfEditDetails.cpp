@@ -17,20 +17,6 @@ namespace {
 constexpr int ClientWidth = 524;
 constexpr int ClientHeight = 327;
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
-                       const QString& family, int pixels)
-{
-    auto* button = new TuduButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCaption(caption);
-    QFont font(family);
-    font.setPixelSize(pixels);
-    font.setBold(true);
-    button->setFont(font);
-    button->setGeometry(geometry);
-    return button;
-}
-
 } // namespace
 
 TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
@@ -72,10 +58,10 @@ TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
 
     const QString small = QStringLiteral("MS Sans Serif");
     const QString large = QStringLiteral("Arial");
-    buAdd = makeButton(this, "buAdd", QStringLiteral("ADD KEY"), QRect(360, 240, 73, 25), small, 11);
-    buDel = makeButton(this, "buDel", QStringLiteral("DELETE KEY"), QRect(440, 240, 81, 25), small, 11);
-    buOK = makeButton(this, "buOK", QStringLiteral("OK"), QRect(184, 288, 89, 32), large, 16);
-    buCancel = makeButton(this, "buCancel", QStringLiteral("CANCEL"), QRect(280, 288, 89, 32), large, 16);
+    buAdd = TuduButton::create(this, "buAdd", QStringLiteral("ADD KEY"), QRect(360, 240, 73, 25), 11, small);
+    buDel = TuduButton::create(this, "buDel", QStringLiteral("DELETE KEY"), QRect(440, 240, 81, 25), 11, small);
+    buOK = TuduButton::create(this, "buOK", QStringLiteral("OK"), QRect(184, 288, 89, 32), 16, large);
+    buCancel = TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"), QRect(280, 288, 89, 32), 16, large);
     connect(buAdd, &TuduButton::clicked, this, &TfEditDetails::buAddClick);
     connect(buDel, &TuduButton::clicked, this, &TfEditDetails::buDelClick);
     connect(buOK, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buOKClick(); }); });

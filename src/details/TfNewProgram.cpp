@@ -32,19 +32,6 @@ TfNewProgram::FileChooser& chooser()
     return choose;
 }
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry, int pixels)
-{
-    auto* button = new TuduButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCaption(caption);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(pixels);
-    font.setBold(true);
-    button->setFont(font);
-    button->setGeometry(geometry);
-    return button;
-}
-
 // A labelled edit: the label sits just above its field and its accelerator moves the focus there.
 QLineEdit* makeField(QWidget* parent, const char* name, const char* labelName, QLabel*& label, const QString& caption,
                      int top)
@@ -82,12 +69,12 @@ TfNewProgram::TfNewProgram(TfKestrin& main) : QDialog(&main), m_main(main)
         makeField(this, "leName", "lName", lName, QStringLiteral("Program &Name (how it appears in the list) :"), 88);
     leUninstall =
         makeField(this, "leUninstall", "lUninstall", lUninstall, QStringLiteral("Uninstall &Command : "), 144);
-    buCmd = makeButton(this, "buCmd", QStringLiteral("BROWSE"), QRect(352, 176, 65, 25), 12);
+    buCmd = TuduButton::create(this, "buCmd", QStringLiteral("BROWSE"), QRect(352, 176, 65, 25), 12);
     leDisplayIcon =
         makeField(this, "leDisplayIcon", "lDisplayIcon", lDisplayIcon, QStringLiteral("Display &Icon :"), 216);
-    buIco = makeButton(this, "buIco", QStringLiteral("BROWSE"), QRect(352, 248, 65, 25), 12);
-    buOK = makeButton(this, "buOK", QStringLiteral("OK"), QRect(128, 299, 89, 32), 16);
-    buCancel = makeButton(this, "buCancel", QStringLiteral("CANCEL"), QRect(224, 299, 89, 32), 16);
+    buIco = TuduButton::create(this, "buIco", QStringLiteral("BROWSE"), QRect(352, 248, 65, 25), 12);
+    buOK = TuduButton::create(this, "buOK", QStringLiteral("OK"), QRect(128, 299, 89, 32), 16);
+    buCancel = TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"), QRect(224, 299, 89, 32), 16);
     setTabOrder(leReg, leName);
     setTabOrder(leName, leUninstall);
     setTabOrder(leUninstall, leDisplayIcon);

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-// A desktop entry file (".desktop") as the Desktop Entry Specification defines it: groups of
+// A desktop entry file (".desktop") as freedesktop.org defines it: groups of
 // key=value lines, comments and blank lines. Keys may carry a locale ("Name[de]"); values are
 // UTF-8 with the escapes \s \n \t \r \\ of string values.
 class DesktopEntry
@@ -22,7 +22,7 @@ public:
     // The unescaped value of key in group; nullopt when absent.
     std::optional<QString> value(const QString& group, const QString& key) const;
 
-    // The arguments of an Exec value (already unescaped as a string) by the specification's quoting
+    // The arguments of an Exec value (already unescaped as a string) by the Exec quoting
     // rules: blanks separate arguments; within double quotes a backslash escapes only " ` $ and \.
     // As the shell does, and as Wine's menu builder relies on, a backslash outside quotes takes the
     // next character literally. Field codes are dropped, "%%" stands for "%". Nullopt for an

@@ -19,20 +19,6 @@ namespace {
 constexpr int ClientWidth = 445;
 constexpr int ClientHeight = 362;
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
-                       const QString& family, int pixels)
-{
-    auto* button = new TuduButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCaption(caption);
-    QFont font(family);
-    font.setPixelSize(pixels);
-    font.setBold(true);
-    button->setFont(font);
-    button->setGeometry(geometry);
-    return button;
-}
-
 } // namespace
 
 const QStringList& TfDelete::warningLines()
@@ -90,12 +76,12 @@ TfDelete::TfDelete(TfKestrin& main) : QDialog(&main), m_main(main)
     mWarning->setPlainText(warningLines().join(QLatin1Char('\n')));
 
     const QString arial = QStringLiteral("Arial");
-    buTryUninstal =
-        makeButton(this, "buTryUninstal", QStringLiteral("TRY TO UNINSTALL"), QRect(24, 276, 177, 32), arial, 16);
-    buDelete = makeButton(this, "buDelete", QStringLiteral("DELETE"), QRect(240, 276, 113, 32), arial, 16);
-    buCancel =
-        makeButton(this, "buCancel", QStringLiteral("CANCEL"),
-                   QRect(ClientWidth - 57 - 12, ClientHeight - 24 - 12, 57, 24), QStringLiteral("MS Sans Serif"), 12);
+    buTryUninstal = TuduButton::create(this, "buTryUninstal", QStringLiteral("TRY TO UNINSTALL"),
+                                       QRect(24, 276, 177, 32), 16, arial);
+    buDelete = TuduButton::create(this, "buDelete", QStringLiteral("DELETE"), QRect(240, 276, 113, 32), 16, arial);
+    buCancel = TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"),
+                                  QRect(ClientWidth - 57 - 12, ClientHeight - 24 - 12, 57, 24), 12,
+                                  QStringLiteral("MS Sans Serif"));
     connect(buTryUninstal, &TuduButton::clicked, this, &TfDelete::buTryUninstalClick);
     connect(buDelete, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buDeleteClick(); }); });
     connect(buCancel, &TuduButton::clicked, this, &TfDelete::buCancelClick);

@@ -1,5 +1,6 @@
 #include "uninstall/TfLog.h"
 
+#include "controls/MemoLines.h"
 #include "controls/MessageBox.h"
 #include "controls/PrinterJob.h"
 #include "controls/TuduButton.h"
@@ -9,12 +10,9 @@
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStringDecoder>
-#include <QTextBlock>
-#include <QTextLayout>
 
 namespace {
 
@@ -26,17 +24,10 @@ constexpr int ButtonTop = 252;
 
 TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, int index)
 {
-    auto* button = new TuduButton(parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCaption(caption);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(16);
-    font.setBold(true);
-    button->setFont(font);
     // Four buttons in one row under the memo, evenly spaced.
     const int gap = (ClientWidth - 4 * ButtonSize.width()) / 5;
-    button->setGeometry(QRect(QPoint(gap + index * (ButtonSize.width() + gap), ButtonTop), ButtonSize));
-    return button;
+    return TuduButton::create(parent, name, caption,
+                              QRect(QPoint(gap + index * (ButtonSize.width() + gap), ButtonTop), ButtonSize));
 }
 
 } // namespace
@@ -97,22 +88,7 @@ void TfLog::setMemoText(const QString& text)
 
 QStringList TfLog::visualLines() const
 {
-    QStringList lines;
-    auto* layout = qobject_cast<QPlainTextDocumentLayout*>(mLog->document()->documentLayout());
-    for (QTextBlock block = mLog->document()->begin(); block.isValid(); block = block.next()) {
-        if (layout)
-            layout->ensureBlockLayout(block);
-        const QTextLayout* text = block.layout();
-        if (!text || text->lineCount() == 0) {
-            lines << block.text();
-            continue;
-        }
-        for (int i = 0; i < text->lineCount(); ++i) {
-            const QTextLine line = text->lineAt(i);
-            lines << block.text().mid(line.textStart(), line.textLength());
-        }
-    }
-    return lines;
+    return ::visualLines(*mLog);
 }
 
 void TfLog::buClearClick()
