@@ -18,12 +18,20 @@ const QStringList uninstall32{u"Software"_s, u"Wow6432Node"_s,    u"Microsoft"_s
                               u"Windows"_s,  u"CurrentVersion"_s, u"Uninstall"_s};
 const QStringList menuFiles{u"Software"_s, u"Wine"_s, u"MenuFiles"_s};
 
-// The file without the times Wine stamps on each key line: a restored key is new to the file.
+// The file as Wine reads it, without the times stamped on each key line (a restored key is new to
+// the file) and without the empty sections of keys that have subkeys: deleting an entry leaves its
+// parent such a section when it was the last one, and Wine makes the key for the subkey anyway.
 QByteArray withoutTimes(QByteArray text)
 {
     static const QRegularExpression keyTime(u"^(\\[.*\\]) \\d+$"_s, QRegularExpression::MultilineOption);
     static const QRegularExpression timeLine(u"^#time=[0-9a-f]+\\n"_s, QRegularExpression::MultilineOption);
-    return QString::fromUtf8(text).replace(keyTime, u"\\1"_s).replace(timeLine, QString()).toUtf8();
+    static const QRegularExpression emptyParent(u"^\\[([^\\n]*)\\]\\n\\n(?=\\[\\1\\\\\\\\)"_s,
+                                                QRegularExpression::MultilineOption);
+    return QString::fromUtf8(text)
+        .replace(keyTime, u"\\1"_s)
+        .replace(timeLine, QString())
+        .replace(emptyParent, QString())
+        .toUtf8();
 }
 
 QString writeFile(const QString& path, const QByteArray& bytes)
