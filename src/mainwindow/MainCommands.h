@@ -26,8 +26,9 @@ public:
         NewProgram,
         UninstallLog,
         AuditReport,
+        OpenPrefix,
     };
-    static constexpr int WindowCount = 7;
+    static constexpr int WindowCount = 8;
 
     MainCommands(TfKestrin& window, MainActions& actions);
 
@@ -37,6 +38,7 @@ public:
     // Replaces the showing of the popup menu at a screen position (tests record it instead).
     void setPopupHandler(std::function<void(const QPoint&)> popup);
 
+    void OpenPrefix1Click();
     void Exit1Click();
     void Refresh1Click();
     void HelpTopics1Click();
