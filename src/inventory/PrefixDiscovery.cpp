@@ -43,10 +43,10 @@ public:
 
     void addLutrisGames()
     {
-        for (const QString& folder : {inHome(QStringLiteral(".config/lutris/games")),
-                                      inHome(QStringLiteral(".local/share/lutris/games"))}) {
-            const QFileInfoList files = QDir(folder).entryInfoList(
-                {QStringLiteral("*.yml"), QStringLiteral("*.yaml")}, QDir::Files, QDir::Name);
+        for (const QString& folder :
+             {inHome(QStringLiteral(".config/lutris/games")), inHome(QStringLiteral(".local/share/lutris/games"))}) {
+            const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.yml"), QStringLiteral("*.yaml")},
+                                                                   QDir::Files, QDir::Name);
             for (const QFileInfo& file : files)
                 addLutrisGame(file);
         }
@@ -136,8 +136,8 @@ private:
 
     void addProtonPrefixes(const QString& steamapps)
     {
-        const QFileInfoList games =
-            QDir(steamapps + QStringLiteral("/compatdata")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        const QFileInfoList games = QDir(steamapps + QStringLiteral("/compatdata"))
+                                        .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QFileInfo& game : games) {
             const QString appId = game.fileName();
             QString name;

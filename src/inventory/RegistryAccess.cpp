@@ -152,8 +152,8 @@ bool RegistryAccess::DeleteKey(const QString& path)
     if (!canWrite()) {
         const QString reason = whyNotWritable();
         if (!reason.isEmpty() && KeyExists(path)) {
-            throw KestrinError(QStringLiteral("The key %1 cannot be deleted: %2.")
-                                   .arg(names.join(QLatin1Char('\\')), reason));
+            throw KestrinError(
+                QStringLiteral("The key %1 cannot be deleted: %2.").arg(names.join(QLatin1Char('\\')), reason));
         }
         return false;
     }

@@ -118,8 +118,8 @@ QString CommandLine::usageText()
                           "Runs that show no window need no display: without DISPLAY and WAYLAND_DISPLAY they run\n"
                           "offscreen, and print errors on standard error.\n"
                           "\n"
-                          "Exit status: 0 success; 1 a report, a print or a log write failed; 2 an uninstaller\n"
-                          "left its program in the list.\n");
+                          "Exit status: 0 success; 1 a report, a print or a log write failed, or an option was\n"
+                          "wrong; 2 an uninstaller left its program in the list.\n");
 }
 
 const CommandLine& CommandLine::current()

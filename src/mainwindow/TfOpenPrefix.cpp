@@ -53,8 +53,8 @@ TfOpenPrefix::TfOpenPrefix(TfKestrin& main) : QDialog(&main), m_main(main)
     buBrowse = TuduButton::create(this, "buBrowse", QStringLiteral("BROWSE..."), QRect(Margin, buttonTop, 113, 32));
     buOpen = TuduButton::create(this, "buOpen", QStringLiteral("OPEN"),
                                 QRect(ClientWidth - Margin - 2 * 113 - 16, buttonTop, 113, 32));
-    buCancel =
-        TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"), QRect(ClientWidth - Margin - 113, buttonTop, 113, 32));
+    buCancel = TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"),
+                                  QRect(ClientWidth - Margin - 113, buttonTop, 113, 32));
     connect(buOpen, &TuduButton::clicked, this, &TfOpenPrefix::buOpenClick);
     connect(buBrowse, &TuduButton::clicked, this, &TfOpenPrefix::buBrowseClick);
     connect(buCancel, &TuduButton::clicked, this, &TfOpenPrefix::buCancelClick);
@@ -62,9 +62,9 @@ TfOpenPrefix::TfOpenPrefix(TfKestrin& main) : QDialog(&main), m_main(main)
 
     m_found = discoverPrefixes(QDir::homePath());
     for (const FoundPrefix& found : std::as_const(m_found)) {
-        auto* item = new QTreeWidgetItem(lvPrefixes, {found.name, found.origin, found.prefix.displayPath(),
-                                                      found.windowsVersion, found.architecture,
-                                                      QString::number(found.programCount)});
+        auto* item =
+            new QTreeWidgetItem(lvPrefixes, {found.name, found.origin, found.prefix.displayPath(), found.windowsVersion,
+                                             found.architecture, QString::number(found.programCount)});
         item->setTextAlignment(5, Qt::AlignRight | Qt::AlignVCenter);
         item->setToolTip(2, found.prefix.path());
         if (found.prefix.path() == m_main.prefix().path())
@@ -90,8 +90,8 @@ void TfOpenPrefix::buOpenClick()
 void TfOpenPrefix::buBrowseClick()
 {
     const QString start = QDir::homePath();
-    const QString chosen =
-        chooser() ? chooser()(this, start) : QFileDialog::getExistingDirectory(this, QStringLiteral("Open Prefix"), start);
+    const QString chosen = chooser() ? chooser()(this, start)
+                                     : QFileDialog::getExistingDirectory(this, QStringLiteral("Open Prefix"), start);
     if (!chosen.isEmpty())
         openPrefix(WinePrefix(QDir::cleanPath(chosen)));
 }

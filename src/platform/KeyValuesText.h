@@ -15,7 +15,7 @@ public:
     struct Node
     {
         QString key;
-        QString text;                              // when the value is a text
+        QString text;               // when the value is a text
         std::vector<Node> children; // when the value is a block
         bool block = false;
         bool isBlock() const { return block; }
