@@ -31,8 +31,8 @@ int asReader(const QString& folder, const std::function<int()>& check)
 {
     const QByteArray path = QFile::encodeName(folder);
     if (::geteuid() != 0) {
-        ::chmod((path + "/system.reg").constData(), 0444);
-        ::chmod((path + "/user.reg").constData(), 0444);
+        ::chmod(QByteArray(path + "/system.reg").constData(), 0444);
+        ::chmod(QByteArray(path + "/user.reg").constData(), 0444);
         ::chmod(path.constData(), 0555);
         const int status = check();
         ::chmod(path.constData(), 0755);
@@ -41,8 +41,8 @@ int asReader(const QString& folder, const std::function<int()>& check)
     // Owned by root and readable by all: nobody may read, not write.
     for (QByteArray p = path; p != "/" && !p.isEmpty(); p = QFileInfo(QString::fromLocal8Bit(p)).path().toLocal8Bit())
         ::chmod(p.constData(), 0755);
-    ::chmod((path + "/system.reg").constData(), 0644);
-    ::chmod((path + "/user.reg").constData(), 0644);
+    ::chmod(QByteArray(path + "/system.reg").constData(), 0644);
+    ::chmod(QByteArray(path + "/user.reg").constData(), 0644);
     const pid_t child = ::fork();
     if (child == 0) {
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
@@ -178,8 +178,10 @@ void TestPrefixes::healthOfBadPrefixes()
     const PrefixHealth health = PrefixHealth::check(WinePrefix(folder));
     QCOMPARE(health.state(), state);
     QCOMPARE(health.ready(), state == PrefixHealth::State::Ready);
-    if (state == PrefixHealth::State::Ready)
-        return QVERIFY(health.sentence().isEmpty());
+    if (state == PrefixHealth::State::Ready) {
+        QVERIFY(health.sentence().isEmpty());
+        return;
+    }
     QVERIFY2(health.sentence().contains(sentenceStart), qPrintable(health.sentence()));
     QVERIFY2(health.sentence().contains(folder), qPrintable(health.sentence()));
     QVERIFY2(health.sentence().contains(u"File > Open Prefix"_s), qPrintable(health.sentence()));
@@ -231,6 +233,7 @@ void TestPrefixes::readOnlyPrefixListsItsPrograms()
                 !error.message().contains(u"read-only for you"_s))
                 return 4;
         }
+        registry.CloseKey();
         try {
             registry.DeleteKey(list.at(0).KeyPath);
             return 5;
