@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int ClientWidth = 720;
+constexpr int ClientWidth = 780;
 constexpr int ClientHeight = 400;
 constexpr int Margin = 12;
 
@@ -46,8 +46,12 @@ TfOpenPrefix::TfOpenPrefix(TfKestrin& main) : QDialog(&main), m_main(main)
     lvPrefixes->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Found In"), QStringLiteral("Folder"),
                                  QStringLiteral("Windows"), QStringLiteral("Architecture"),
                                  QStringLiteral("Programs")});
-    for (const auto& [column, width] : {std::pair{0, 150}, {1, 110}, {2, 200}, {3, 130}, {4, 80}})
+    lvPrefixes->setTextElideMode(Qt::ElideMiddle); // a long folder keeps its start and its end
+    // The folder takes the room the others leave, so that every column shows without scrolling.
+    lvPrefixes->header()->setStretchLastSection(false);
+    for (const auto& [column, width] : {std::pair{0, 140}, {1, 90}, {3, 140}, {4, 80}, {5, 70}})
         lvPrefixes->setColumnWidth(column, width);
+    lvPrefixes->header()->setSectionResizeMode(2, QHeaderView::Stretch);
 
     const int buttonTop = ClientHeight - Margin - 32;
     buBrowse = TuduButton::create(this, "buBrowse", QStringLiteral("BROWSE..."), QRect(Margin, buttonTop, 113, 32));
