@@ -308,7 +308,8 @@ void TfKestrin::applySettings(bool firstTime)
     if (settings.read(m_prefix)) {
         // A size that cannot be a window keeps the designed one.
         resize(settings.width > 0 ? settings.width : width(), settings.height > 0 ? settings.height : height());
-        move(settings.left, settings.top);
+        if (firstTime)
+            move(settings.left, settings.top);
         if (settings.mainViewStyle >= 0 && settings.mainViewStyle <= 3)
             ChangeViewStyle(settings.mainViewStyle);
     }

@@ -122,6 +122,7 @@ private:
     void installWindowOpeners();
     void FormCreate();
     void giveFocusBackToTheList();
+    // At creation; for another prefix later the window keeps its place and is not minimized.
     void applySettings(bool firstTime);
     void saveSettings();
     void showPrefix();
