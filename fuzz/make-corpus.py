@@ -7,6 +7,7 @@ shelllink:   the fixture shortcuts
 peicon:      small PE32 and PE32+ images and .ico files built here (the fixtures hold none)
 usagerecord: the "SlowInfoCache" records of the fixture system.reg
 desktopentry: the menu and desktop entries that Wine wrote
+keyvalues:   Steam's library list and an app manifest
 """
 import pathlib
 import re
@@ -232,6 +233,8 @@ def main():
     write("fuzz_usagerecord", ((name + ".bin", data) for name, data in usage_seeds()))
     entries = sorted((DATA / "desktop").glob("*.desktop"))
     write("fuzz_desktopentry", ((re.sub(r"[^A-Za-z0-9.]+", "-", p.name), p.read_bytes()) for p in entries))
+    steam = sorted((DATA / "steam").iterdir())
+    write("fuzz_keyvalues", ((p.name, p.read_bytes()) for p in steam))
     total = sum(p.stat().st_size for p in OUT.rglob("*") if p.is_file())
     print(f"{OUT.relative_to(ROOT)}: {sum(1 for p in OUT.rglob('*') if p.is_file())} files, {total} bytes")
 

@@ -60,6 +60,9 @@ private slots:
     void cleanup();
     void switches_data();
     void switches();
+    void leadingOptions_data();
+    void leadingOptions();
+    void prefixOptionOverWinePrefix();
     void commandToRun_data();
     void commandToRun();
     void quietUninstall_data();
@@ -146,6 +149,59 @@ void TestCommandLine::switches()
     const CommandLine line(arguments);
     QCOMPARE(line.switchGiven(), which);
     QCOMPARE(line.ShowMainWindow(), shown);
+}
+
+void TestCommandLine::leadingOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<CommandLine::Switch>("which");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("error");
+    using S = CommandLine::Switch;
+    QTest::newRow("--prefix before /QU") << QStringList{u"--prefix"_s, u"/p q"_s, u"/qu"_s, u"A"_s, u"B"_s} << u"/p q"_s
+                                         << S::QuietUninstall << QStringList{u"A"_s, u"B"_s} << QString();
+    QTest::newRow("--prefix alone") << QStringList{u"--prefix"_s, u"/p"_s} << u"/p"_s << S::None << QStringList()
+                                    << QString();
+    QTest::newRow("a name that looks like an option")
+        << QStringList{u"/QU"_s, u"--prefix"_s, u"x"_s} << QString() << S::QuietUninstall
+        << QStringList{u"--prefix"_s, u"x"_s} << QString();
+    QTest::newRow("--prefix without a folder")
+        << QStringList{u"--prefix"_s} << QString() << S::None << QStringList() << u"--prefix needs a value."_s;
+    QTest::newRow("--prefix with an empty folder")
+        << QStringList{u"--prefix"_s, QString(), u"/RPL"_s} << QString() << S::ReportPrintLong << QStringList()
+        << u"--prefix needs a value."_s;
+    QTest::newRow("unknown option") << QStringList{u"--prefx"_s, u"/p"_s} << QString() << S::None << QStringList{}
+                                    << u"Unknown option --prefx."_s;
+}
+
+void TestCommandLine::leadingOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, prefix);
+    QFETCH(CommandLine::Switch, which);
+    QFETCH(QStringList, names);
+    QFETCH(QString, error);
+    const CommandLine line(arguments);
+    QCOMPARE(line.optionError(), error);
+    if (!error.isEmpty())
+        return;
+    QCOMPARE(line.prefixOption(), prefix);
+    QCOMPARE(line.switchGiven(), which);
+    QCOMPARE(line.names(), names);
+}
+
+void TestCommandLine::prefixOptionOverWinePrefix()
+{
+    // WINEPREFIX names a folder that does not exist; the report lists the --prefix one's programs.
+    QByteArray printed;
+    QCOMPARE(runWithoutDisplay(m_work->filePath(u"absent"_s), {u"--prefix"_s, m_prefix->path(), u"/RFS"_s, u"out"_s},
+                               &printed),
+             0);
+    QVERIFY2(workFile(u"out.txt"_s).endsWith("\r\r\nAlpha\r\nBeta\r\n"), workFile(u"out.txt"_s).constData());
+    QVERIFY(!QFileInfo::exists(m_work->filePath(u"absent"_s)));
+    QCOMPARE(runWithoutDisplay(m_prefix->path(), {u"--prefix"_s}, &printed), 1);
+    QVERIFY2(printed.contains("kestrin: --prefix needs a value."), printed.constData());
 }
 
 void TestCommandLine::commandToRun_data()
@@ -257,7 +313,7 @@ void TestCommandLine::uninstallSwitch()
     QCOMPARE(MessageBox::recorded().size(), found ? 0 : 1);
     if (!found) {
         QCOMPARE(MessageBox::recorded().first().kind, MessageBox::Kind::Critical);
-        QCOMPARE(MessageBox::recorded().first().title, main->windowTitle());
+        QCOMPARE(MessageBox::recorded().first().title, u"Kestrin"_s); // the window's title also names the prefix
         QCOMPARE(MessageBox::recorded().first().text, u"There program you are looking for (Bet) was not found"_s);
     }
 }

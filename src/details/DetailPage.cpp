@@ -128,7 +128,7 @@ DetailPage buildDetailPage(const WinePrefix& prefix, const InstalledProgram& pro
     RegistryAccess registry(prefix);
     registry.RootKey(program.Root);
     PageBuilder page(registry);
-    if (!registry.OpenKey(program.KeyPath, false))
+    if (!registry.OpenKeyReadOnly(program.KeyPath))
         return std::move(page.page());
     try {
         page.add(sLabelProgramName, registry.ReadString(ValueName::DisplayName));

@@ -9,7 +9,8 @@ EntryEditor::EntryEditor(const WinePrefix& prefix, RegistryRoot root, const QStr
     : m_registry(prefix), m_keyPath(keyPath)
 {
     m_registry.RootKey(root);
-    if (!m_registry.OpenKey(keyPath, false))
+    // A prefix the user may only read shows its values; saving them then fails with the reason.
+    if (!m_registry.OpenKey(keyPath, false) && !m_registry.OpenKeyReadOnly(keyPath))
         return;
     m_registry.GetValueNames(m_valueNames);
     for (const QString& name : std::as_const(m_valueNames)) {

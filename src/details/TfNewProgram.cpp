@@ -105,7 +105,8 @@ void TfNewProgram::FormCreate()
     BrowseTarget = 0;
     m_registry = std::make_unique<RegistryAccess>(m_main.prefix());
     m_registry->RootKey(RegistryRoot::LocalMachine);
-    if (m_registry->OpenKey(sUninstallKey, false))
+    // A prefix the user may only read still gets a free name; creating the entry then says why it cannot.
+    if (m_registry->OpenKey(sUninstallKey, false) || m_registry->OpenKeyReadOnly(sUninstallKey))
         m_registry->GetKeyNames(KeyNames);
 
     int n = 1;

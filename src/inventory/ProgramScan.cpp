@@ -50,13 +50,13 @@ ProgramScan::ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons
       m_ownIconIndex(ownIconIndex), m_usage(m_prefix)
 {}
 
-QList<ProgramScan::Source> ProgramScan::uninstallSources() const
+QList<ProgramScan::Source> ProgramScan::uninstallSources(const WinePrefix& prefix)
 {
     // In a 64-bit prefix most installers are 32-bit programs whose entries land in the 32-bit view;
     // without it most installed programs would be missing from the list. Per-user entries are not
     // redirected: HKEY_CURRENT_USER has one key for both kinds of program.
     QList<Source> sources{{RegistryRoot::LocalMachine, sUninstallKey, PathView::Native}};
-    if (HiveFile::open(m_prefix.systemHivePath())->current().architecture() == "win64")
+    if (HiveFile::open(prefix.systemHivePath())->current().architecture() == "win64")
         sources.append({RegistryRoot::LocalMachine, wow64UninstallKey, PathView::Wow64});
     sources.append({RegistryRoot::CurrentUser, sUninstallKey, PathView::Native});
     return sources;
@@ -79,46 +79,76 @@ void ProgramScan::RefreshProgramList(ProgramListModel& model)
                      [&expander](const QString& text, PathView view) { return expander.expand(text, view); })};
 
     RegistryAccess reg(m_prefix);
-    const QList<Source> sources = uninstallSources();
     BatchGuard batch(model);
-    for (const Source& source : sources) {
+    forEachEntry(m_prefix, reg, [&](const Source& source, const QString& name, const QString& keyPath) {
+        try {
+            ReadProgramEntry(pass, reg, name, source);
+        } catch (const KestrinError& error) {
+            // One entry that cannot be read must not hide the others, as Wine lists them too.
+            m_skipped.append({source.root, reg.hasCurrentKey() ? reg.CurrentPath() : keyPath, error.message()});
+        }
+    });
+}
+
+template <class Read> void ProgramScan::forEachEntry(const WinePrefix& prefix, RegistryAccess& reg, Read&& read)
+{
+    // Listing needs read access only: a prefix the user may only read lists its programs too.
+    for (const Source& source : uninstallSources(prefix)) {
         reg.RootKey(source.root);
         QStringList names;
-        if (reg.OpenKey(source.key, false))
+        if (reg.OpenKeyReadOnly(source.key))
             reg.GetKeyNames(names);
         reg.CloseKey();
         for (const QString& name : std::as_const(names)) {
             const QString keyPath = source.key + QLatin1Char('\\') + name;
-            try {
-                reg.OpenKey(keyPath, false);
-                ReadProgramEntry(pass, reg, name, source);
-            } catch (const KestrinError& error) {
-                // One entry that cannot be read must not hide the others, as Wine lists them too.
-                m_skipped.append({source.root, reg.hasCurrentKey() ? reg.CurrentPath() : keyPath, error.message()});
-            }
+            reg.OpenKeyReadOnly(keyPath);
+            read(source, name, keyPath);
             reg.CloseKey();
         }
     }
 }
 
-void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source)
+int ProgramScan::countPrograms(const WinePrefix& prefix)
 {
-    const QString keyPath = reg.hasCurrentKey() ? reg.CurrentPath() : QString();
+    const HiveFile::ReadBatch batchOfReads;
+    RegistryAccess reg(prefix);
+    int count = 0;
+    forEachEntry(prefix, reg, [&](const Source&, const QString&, const QString&) {
+        try {
+            if (readEntryTexts(reg))
+                ++count;
+        } catch (const KestrinError&) {
+            // left out of the list, so not counted
+        }
+    });
+    return count;
+}
+
+std::optional<ProgramScan::EntryTexts> ProgramScan::readEntryTexts(RegistryAccess& reg)
+{
     QStringList values;
     reg.GetValueNames(values);
     if (!containsName(values, ValueName::DisplayName) || !containsName(values, ValueName::UninstallString))
-        return;
-    const QString name = reg.ReadString(ValueName::DisplayName);
-    const QString command = reg.ReadString(ValueName::UninstallString);
-    const QString icon = reg.ReadString(ValueName::DisplayIcon);
-    if (name.isEmpty() || command.isEmpty())
+        return std::nullopt;
+    EntryTexts texts{reg.ReadString(ValueName::DisplayName), reg.ReadString(ValueName::UninstallString),
+                     reg.ReadString(ValueName::DisplayIcon)};
+    if (texts.name.isEmpty() || texts.command.isEmpty())
+        return std::nullopt;
+    return texts;
+}
+
+void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source)
+{
+    const QString keyPath = reg.hasCurrentKey() ? reg.CurrentPath() : QString();
+    const std::optional<EntryTexts> texts = readEntryTexts(reg);
+    if (!texts)
         return;
 
     QString size, lastUsed, frequency, programPath;
     if (m_ntFamily)
         m_usage.ReadUsageInfo(subkeyName, size, lastUsed, frequency, programPath);
-    const int iconIndex = pass.icons.ProgramIconIndex(icon, programPath, command, source.view);
-    AddProgramItem(pass, name, size, lastUsed, frequency, command, keyPath, iconIndex, source);
+    const int iconIndex = pass.icons.ProgramIconIndex(texts->icon, programPath, texts->command, source.view);
+    AddProgramItem(pass, texts->name, size, lastUsed, frequency, texts->command, keyPath, iconIndex, source);
 }
 
 void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,

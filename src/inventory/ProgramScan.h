@@ -8,6 +8,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class IconResolver;
 class ProgramListModel;
 class RegistryAccess;
@@ -48,10 +50,26 @@ public:
 
     // The uninstall keys read, in order, as Wine's own uninstaller reads them: HKEY_LOCAL_MACHINE's
     // native key, in a 64-bit prefix its 32-bit view, then HKEY_CURRENT_USER's key.
-    QList<Source> uninstallSources() const;
+    QList<Source> uninstallSources() const { return uninstallSources(m_prefix); }
+    static QList<Source> uninstallSources(const WinePrefix& prefix);
+
+    // How many entries a scan of `prefix` lists, by the same rules, without usage records or icons.
+    // Entries that cannot be read are not counted. Reads only.
+    static int countPrograms(const WinePrefix& prefix);
 
 private:
     struct Pass;
+    struct EntryTexts
+    {
+        QString name;
+        QString command;
+        QString icon;
+    };
+    // The texts of the entry open in `reg` when it qualifies for the list: a display name and an
+    // uninstall command, both not empty. Throws KestrinError when a value is not text.
+    static std::optional<EntryTexts> readEntryTexts(RegistryAccess& reg);
+    // Calls `read` with `reg` opened on each uninstall entry of the prefix, in scan order.
+    template <class Read> static void forEachEntry(const WinePrefix& prefix, RegistryAccess& reg, Read&& read);
     void ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source);
     void AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
                         const QString& frequency, const QString& command, const QString& keyPath, int iconIndex,

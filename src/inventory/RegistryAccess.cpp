@@ -21,9 +21,9 @@ KestrinError cannotGet(const QString& name)
     return KestrinError(QStringLiteral("Failed to get data for '%1'").arg(name));
 }
 
-KestrinError cannotSet(const QString& name)
+QString cannotSetText(const QString& name)
 {
-    return KestrinError(QStringLiteral("Failed to set data for '%1'").arg(name));
+    return QStringLiteral("Failed to set data for '%1'").arg(name);
 }
 
 } // namespace
@@ -64,6 +64,19 @@ QStringList RegistryAccess::resolve(const QString& path) const
     if (m_open && !path.startsWith(QLatin1Char('\\')))
         names = m_path + names;
     return names;
+}
+
+QString RegistryAccess::whyNotWritable() const
+{
+    const auto file = hive();
+    if (!file || file->canWrite())
+        return {};
+    const QFileInfo folder(file->prefixPath());
+    if (!folder.isDir())
+        return QStringLiteral("the prefix folder %1 does not exist").arg(folder.filePath());
+    if (QFileInfo::exists(file->path()))
+        return QStringLiteral("%1 or its folder is read-only for you").arg(file->path());
+    return QStringLiteral("the folder %1 is read-only for you").arg(folder.filePath());
 }
 
 bool RegistryAccess::canRead() const
@@ -134,8 +147,16 @@ bool RegistryAccess::CreateKey(const QString& path)
 bool RegistryAccess::DeleteKey(const QString& path)
 {
     const QStringList names = resolve(path);
-    if (names.isEmpty() || !canWrite())
+    if (names.isEmpty())
         return false;
+    if (!canWrite()) {
+        const QString reason = whyNotWritable();
+        if (!reason.isEmpty() && KeyExists(path)) {
+            throw KestrinError(
+                QStringLiteral("The key %1 cannot be deleted: %2.").arg(names.join(QLatin1Char('\\')), reason));
+        }
+        return false;
+    }
     hive()->modify([&](HiveDocument& doc) {
         if (HiveKey* key = doc.findKey(names))
             doc.deleteKey(key);
@@ -252,8 +273,12 @@ int RegistryAccess::ReadBinaryData(const QString& name, void* buffer, int buffer
 
 void RegistryAccess::requireWritableKey(const QString& valueName) const
 {
-    if (!m_open || m_readOnly || !canWrite())
-        throw cannotSet(valueName);
+    // Only the registry's own text on a normal run; the reason too when the hive is out of reach.
+    const QString reason = whyNotWritable();
+    if (!reason.isEmpty())
+        throw KestrinError(cannotSetText(valueName) + QStringLiteral(": ") + reason + QLatin1Char('.'));
+    if (!m_open || m_readOnly)
+        throw KestrinError(cannotSetText(valueName));
 }
 
 void RegistryAccess::writeValue(const QString& name, const RegistryValue& value)
@@ -267,7 +292,7 @@ void RegistryAccess::writeValue(const QString& name, const RegistryValue& value)
         }
     });
     if (!written)
-        throw cannotSet(name); // the key was deleted meanwhile
+        throw KestrinError(cannotSetText(name)); // the key was deleted meanwhile
 }
 
 void RegistryAccess::WriteString(const QString& name, const QString& text)
@@ -282,6 +307,8 @@ void RegistryAccess::WriteInteger(const QString& name, int value)
 
 bool RegistryAccess::DeleteValue(const QString& name)
 {
+    if (m_open && !whyNotWritable().isEmpty() && ValueExists(name))
+        requireWritableKey(name);
     if (!m_open || m_readOnly || !canWrite())
         return false;
     bool deleted = false;

@@ -41,7 +41,8 @@ public:
     bool OpenKeyReadOnly(const QString& path);
     bool KeyExists(const QString& path);
     bool CreateKey(const QString& path);
-    // Deletes the key with all its subkeys; true when the key is gone afterwards.
+    // Deletes the key with all its subkeys; true when the key is gone afterwards. Throws KestrinError
+    // when the key exists and the hive may not be changed by us.
     bool DeleteKey(const QString& path);
     void CloseKey();
 
@@ -60,6 +61,7 @@ public:
     int ReadBinaryData(const QString& name, void* buffer, int bufferSize);
     void WriteString(const QString& name, const QString& text);
     void WriteInteger(const QString& name, int value);
+    // False when nothing was deleted; throws KestrinError when the hive may not be changed by us.
     bool DeleteValue(const QString& name);
 
     // Any value as stored, for callers that handle every type.
@@ -73,6 +75,8 @@ private:
     bool canWrite() const;
     const HiveKey* currentKey();
     void requireWritableKey(const QString& valueName) const;
+    // Why the current root's hive cannot be changed by us; empty when it can.
+    QString whyNotWritable() const;
 
     WinePrefix m_prefix;
     mutable std::shared_ptr<HiveFile> m_hive; // of the current root

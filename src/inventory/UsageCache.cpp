@@ -78,7 +78,7 @@ void UsageCache::LoadUsageKeys()
     m_indexByFoldedName.clear();
     RegistryAccess registry(m_prefix);
     registry.RootKey(RegistryRoot::LocalMachine);
-    if (registry.OpenKey(sARPCacheKey, false))
+    if (registry.OpenKeyReadOnly(sARPCacheKey))
         registry.GetKeyNames(m_usageKeys);
     registry.CloseKey();
 
@@ -101,7 +101,7 @@ bool UsageCache::ReadUsageInfo(const QString& subkeyName, QString& size, QString
     RegistryAccess registry(m_prefix);
     registry.RootKey(RegistryRoot::LocalMachine);
     // The name as the cache spells it: the key lookup itself may not ignore case.
-    if (!registry.OpenKey(sARPCacheKey + QLatin1Char('\\') + m_usageKeys.at(*found), false))
+    if (!registry.OpenKeyReadOnly(sARPCacheKey + QLatin1Char('\\') + m_usageKeys.at(*found)))
         return false;
     const QString& valueName = ValueName::SlowInfoCache;
     if (!registry.ValueExists(valueName) || registry.GetDataSize(valueName) != RecordSize ||

@@ -13,8 +13,10 @@ CommandLine& currentLine()
 
 } // namespace
 
-CommandLine::CommandLine(QStringList arguments) : m_arguments(std::move(arguments))
+CommandLine::CommandLine(QStringList arguments)
 {
+    takeLeadingOptions(arguments);
+    m_arguments = std::move(arguments);
     static const std::array<std::pair<QString, Switch>, 6> switches{{
         {QStringLiteral("/UNINSTALL"), Switch::Uninstall},
         {QStringLiteral("/QU"), Switch::QuietUninstall},
@@ -27,6 +29,26 @@ CommandLine::CommandLine(QStringList arguments) : m_arguments(std::move(argument
     for (const auto& [text, which] : switches) {
         if (first.compare(text, Qt::CaseInsensitive) == 0)
             m_switch = which;
+    }
+}
+
+void CommandLine::takeLeadingOptions(QStringList& arguments)
+{
+    // Options come before the switch, so that the switch and its names keep their positions.
+    while (!arguments.isEmpty() && arguments.first().startsWith(QStringLiteral("--"))) {
+        const QString option = arguments.takeFirst();
+        const auto value = [&]() -> QString {
+            const QString taken = arguments.isEmpty() ? QString() : arguments.takeFirst();
+            if (taken.isEmpty())
+                m_optionError = QStringLiteral("%1 needs a value.").arg(option);
+            return taken;
+        };
+        if (option == u"--prefix")
+            m_prefixOption = value();
+        else
+            m_optionError = QStringLiteral("Unknown option %1.").arg(option);
+        if (!m_optionError.isEmpty())
+            return;
     }
 }
 
@@ -74,8 +96,12 @@ QString CommandLine::commandToRun(const QString& uninstallCommand)
 
 QString CommandLine::usageText()
 {
-    return QStringLiteral("Usage: kestrin [SWITCH [ARGUMENT...]]\n"
+    return QStringLiteral("Usage: kestrin [--prefix DIR] [SWITCH [ARGUMENT...]]\n"
                           "Lists and removes the programs registered for uninstall in a Wine prefix.\n"
+                          "\n"
+                          "Options (before the switch):\n"
+                          "  --prefix DIR      manage the Wine prefix in DIR\n"
+                          "  --help, --version print this text or the version and end\n"
                           "\n"
                           "Switches (letter case does not matter):\n"
                           "  /UNINSTALL NAME   open the uninstall window for the program listed as NAME\n"
@@ -85,15 +111,15 @@ QString CommandLine::usageText()
                           "                    without FILE it goes to Report.txt\n"
                           "  /RFS [FILE]       the same with the short report (program names only)\n"
                           "  /RPL, /RPS        print the long or short report on the default printer and end\n"
-                          "  --help, --version print this text or the version and end\n"
                           "\n"
-                          "The prefix is $WINEPREFIX, else ~/.wine. Uninstallers run under $WINELOADER, else wine,\n"
+                          "The prefix is the one given with --prefix, else $WINEPREFIX, else the one last chosen\n"
+                          "with File > Open Prefix, else ~/.wine. Uninstallers run under $WINELOADER, else wine,\n"
                           "else wine64. ULog.txt and Report.txt are in the current folder.\n"
                           "Runs that show no window need no display: without DISPLAY and WAYLAND_DISPLAY they run\n"
                           "offscreen, and print errors on standard error.\n"
                           "\n"
-                          "Exit status: 0 success; 1 a report, a print or a log write failed; 2 an uninstaller\n"
-                          "left its program in the list.\n");
+                          "Exit status: 0 success; 1 a report, a print or a log write failed, or an option was\n"
+                          "wrong; 2 an uninstaller left its program in the list.\n");
 }
 
 const CommandLine& CommandLine::current()

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// The switches a run starts with: the first argument picks the action, compared without regard
-// to letter case; the further arguments are names.
+// The arguments a run starts with: leading options ("--prefix DIR"), then the switch, which picks
+// the action and is compared without regard to letter case; the further arguments are names.
 class CommandLine
 {
 public:
@@ -26,6 +26,11 @@ public:
 
     // `arguments` without the program's own name.
     explicit CommandLine(QStringList arguments = {});
+
+    // The folder given with --prefix; empty when none was.
+    const QString& prefixOption() const { return m_prefixOption; }
+    // Why the leading options cannot be used (an unknown option, a missing value); empty when they can.
+    const QString& optionError() const { return m_optionError; }
 
     Switch switchGiven() const { return m_switch; }
     // The argument at `index` (1 is the one after the switch); empty when there is none.
@@ -55,7 +60,11 @@ public:
     static void setCurrent(const CommandLine& line);
 
 private:
-    QStringList m_arguments;
+    void takeLeadingOptions(QStringList& arguments);
+
+    QStringList m_arguments; // from the switch on
+    QString m_prefixOption;
+    QString m_optionError;
     Switch m_switch = Switch::None;
     bool m_headless = false;
 };

@@ -85,7 +85,7 @@ void TfKestrin::FormPaint()
         m_commands->Uninstall2Click();
         return;
     }
-    MessageBox::critical(this, windowTitle(),
+    MessageBox::critical(this, MessageBox::applicationTitle(),
                          QStringLiteral("There program you are looking for (") + CommandLine::current().argument(1) +
                              QStringLiteral(") was not found"));
 }

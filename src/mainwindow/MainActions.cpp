@@ -53,6 +53,9 @@ MainActions::MainActions(QMainWindow* window) : QObject(window)
     bar->setObjectName(QStringLiteral("MainMenu"));
 
     QMenu* file = addMenu(bar, "File1", QStringLiteral("&File"));
+    OpenPrefix1 = addItem(file, "OpenPrefix1", QStringLiteral("&Open Prefix..."));
+    OpenPrefix1->setShortcut(QKeySequence::Open);
+    NPrefix = addSeparator(file, "NPrefix");
     PrintorSaveAuditReport1 =
         addItem(file, "PrintorSaveAuditReport1", QStringLiteral("&Print or Save Audit Report ..."));
     RestoreDeletedEntries1 = addItem(file, "RestoreDeletedEntries1", QStringLiteral("&Restore Deleted Entries..."));

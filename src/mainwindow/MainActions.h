@@ -22,6 +22,8 @@ public:
     QAction* viewItem(int style) const;
 
     // "&File"
+    QAction* OpenPrefix1;
+    QAction* NPrefix;
     QAction* PrintorSaveAuditReport1;
     QAction* RestoreDeletedEntries1;
     QAction* N1;

@@ -40,6 +40,7 @@ MainCommands::MainCommands(TfKestrin& window, MainActions& actions)
         connect(button, &QToolButton::clicked, this, handler);
     };
     bind(actions.PrintorSaveAuditReport1, &MainCommands::PrintorSaveAuditReport1Click);
+    bind(actions.OpenPrefix1, &MainCommands::OpenPrefix1Click);
     bind(actions.Exit1, &MainCommands::Exit1Click);
     bind(actions.Uninstall2, &MainCommands::Uninstall2Click);
     bind(actions.DeleteFromList1, &MainCommands::DeleteFromList1Click);
@@ -92,6 +93,11 @@ void MainCommands::open(Window which, bool needsSelection)
         return;
     if (const auto& opener = m_openers[size_t(which)])
         runGuarded(&m_window, opener);
+}
+
+void MainCommands::OpenPrefix1Click()
+{
+    open(Window::OpenPrefix, false);
 }
 
 void MainCommands::Exit1Click()

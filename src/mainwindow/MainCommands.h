@@ -27,8 +27,9 @@ public:
         UninstallLog,
         AuditReport,
         RestoreDeletedEntries,
+        OpenPrefix,
     };
-    static constexpr int WindowCount = 8;
+    static constexpr int WindowCount = 9;
 
     MainCommands(TfKestrin& window, MainActions& actions);
 
@@ -38,6 +39,7 @@ public:
     // Replaces the showing of the popup menu at a screen position (tests record it instead).
     void setPopupHandler(std::function<void(const QPoint&)> popup);
 
+    void OpenPrefix1Click();
     void Exit1Click();
     void Refresh1Click();
     void HelpTopics1Click();

@@ -26,7 +26,7 @@ bool MainSettings::read(const WinePrefix& prefix)
     try {
         RegistryAccess registry(prefix);
         registry.RootKey(RegistryRoot::CurrentUser);
-        if (!registry.OpenKey(Key, false))
+        if (!registry.OpenKeyReadOnly(Key))
             return false;
         width = ReadIntSetting(registry, QStringLiteral("Width"), width);
         height = ReadIntSetting(registry, QStringLiteral("Height"), height);

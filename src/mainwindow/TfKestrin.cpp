@@ -8,6 +8,7 @@
 #include "Pictures.h"
 #include "ProgramIconModel.h"
 #include "ProgramListView.h"
+#include "TfOpenPrefix.h"
 #include "audit/TfAudit.h"
 #include "controls/MessageBox.h"
 #include "controls/TFramePanel.h"
@@ -20,6 +21,7 @@
 #include "inventory/ProgramScan.h"
 #include "inventory/Texts.h"
 #include "platform/KestrinError.h"
+#include "platform/PrefixHealth.h"
 #include "platform/WineServer.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
@@ -53,6 +55,7 @@ constexpr int FontPixels = 11;
 constexpr int NoteFontPixels = 12;
 constexpr int LeftSideWidth = 201;
 constexpr int StatusPanelWidth = 150;
+constexpr int ProblemMargin = 24;
 constexpr QSize SelectorSize{181, 210};
 constexpr QSize NoteSize{158, 154};
 constexpr int NoteBottomMargin = 8;
@@ -156,6 +159,16 @@ void TfKestrin::buildForm()
     rightLayout->setContentsMargins(0, 0, 0, 0);
     lvPrograms = new ProgramListView(paRightSide);
     rightLayout->addWidget(lvPrograms);
+    lPrefixProblem = new QLabel(paRightSide);
+    lPrefixProblem->setObjectName(QStringLiteral("lPrefixProblem"));
+    lPrefixProblem->setTextFormat(Qt::PlainText); // holds a path
+    lPrefixProblem->setWordWrap(true);
+    lPrefixProblem->setAlignment(Qt::AlignCenter);
+    lPrefixProblem->setMargin(ProblemMargin);
+    lPrefixProblem->setAutoFillBackground(true);
+    lPrefixProblem->setBackgroundRole(QPalette::Base);
+    lPrefixProblem->hide();
+    rightLayout->addWidget(lPrefixProblem);
     bodyLayout->addWidget(paRightSide, 1);
     connect(lvPrograms, &ProgramListView::itemSelectionChanged, this, &TfKestrin::lvProgramsSelectItem);
     connect(lvPrograms, &ProgramListView::clicked, this, &TfKestrin::lvProgramsClick);
@@ -174,6 +187,9 @@ void TfKestrin::buildForm()
     sbarSkippedNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sbarStatus->addWidget(sbarSkippedNote, 2);
     sbarSkippedNote->hide();
+    sbarPrefixPanel = new QLabel(sbarStatus);
+    sbarPrefixPanel->setObjectName(QStringLiteral("sbarPrefixPanel"));
+    sbarStatus->addPermanentWidget(sbarPrefixPanel);
 }
 
 void TfKestrin::installWindowOpeners()
@@ -210,11 +226,16 @@ void TfKestrin::installWindowOpeners()
         TfRestore trash(*this);
         trash.exec();
     });
+    m_commands->setWindowOpener(MainCommands::Window::OpenPrefix, [this] {
+        TfOpenPrefix choice(*this);
+        choice.exec();
+    });
 }
 
 void TfKestrin::FormCreate()
 {
-    applySettings();
+    showPrefix();
+    applySettings(true);
     setAcceptDrops(true);
     UninstallTargetFound = false;
     UninstallPending = false;
@@ -237,7 +258,52 @@ void TfKestrin::FormCreate()
         endRun(CommandLine::ExitFailed);
 }
 
-void TfKestrin::applySettings()
+void TfKestrin::OpenPrefix(const WinePrefix& prefix)
+{
+    saveSettings();
+    m_prefix = prefix;
+    m_settingsSaved = false;
+    showPrefix();
+    applySettings(false);
+    UninstallTargetFound = false;
+    UninstallPending = false;
+    const bool nt = IsNTPlatform(m_prefix);
+    // The views move to the new models before the old ones go.
+    ProgramListModel* oldModel = m_model;
+    ProgramIconModel* oldIconModel = m_iconModel;
+    setUpProgramList(nt);
+    delete oldIconModel;
+    delete oldModel;
+    m_scan = std::make_unique<ProgramScan>(m_prefix, m_ntFamily, m_icons, m_warningIconIndex, m_ownIconIndex);
+    RefreshProgramList();
+    UpdateStatusCount();
+    if (m_model->count() > 0)
+        selectItem(0);
+}
+
+void TfKestrin::showPrefix()
+{
+    setWindowTitle(QStringLiteral("Kestrin - ") + m_prefix.displayPath());
+    QString platform;
+    runGuarded(this, [&] { platform = PrefixPlatformText(m_prefix); });
+    sbarPrefixPanel->setText(platform);
+    sbarPrefixPanel->setVisible(!platform.isEmpty());
+}
+
+QString TfKestrin::prefixProblem() const
+{
+    return lPrefixProblem->text();
+}
+
+void TfKestrin::showPrefixHealth()
+{
+    const PrefixHealth health = PrefixHealth::check(m_prefix);
+    lPrefixProblem->setText(health.sentence());
+    lPrefixProblem->setVisible(!health.ready());
+    lvPrograms->setVisible(health.ready());
+}
+
+void TfKestrin::applySettings(bool firstTime)
 {
     MainSettings settings;
     settings.width = width();
@@ -247,19 +313,21 @@ void TfKestrin::applySettings()
     if (settings.read(m_prefix)) {
         // A size that cannot be a window keeps the designed one.
         resize(settings.width > 0 ? settings.width : width(), settings.height > 0 ? settings.height : height());
-        move(settings.left, settings.top);
+        if (firstTime)
+            move(settings.left, settings.top);
         if (settings.mainViewStyle >= 0 && settings.mainViewStyle <= 3)
             ChangeViewStyle(settings.mainViewStyle);
     }
 
     // Centred on the desktop of all screens together, which overrides the remembered position. This
-    // is the normal rectangle, so it comes before the state.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // is the normal rectangle, so it comes before the state. A window already in use stays where it is.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (firstTime && screen) {
         const QRect desktop = screen->virtualGeometry();
         move(desktop.x() + (desktop.width() - width()) / 2, desktop.y() + (desktop.height() - height()) / 2);
     }
 
-    if (settings.windowState == MainSettings::Minimized)
+    if (settings.windowState == MainSettings::Minimized && firstTime)
         setWindowState(Qt::WindowMinimized);
     else if (settings.windowState == MainSettings::Maximized)
         setWindowState(Qt::WindowMaximized);
@@ -296,6 +364,7 @@ void TfKestrin::InitImageLists()
 
 void TfKestrin::RefreshProgramList()
 {
+    showPrefixHealth();
     try {
         m_scan->RefreshProgramList(*m_model);
     } catch (...) {
@@ -405,7 +474,7 @@ void TfKestrin::buFindClick()
             return;
         }
     }
-    MessageBox::critical(this, windowTitle(),
+    MessageBox::critical(this, MessageBox::applicationTitle(),
                          QStringLiteral("The program you are looking for (") + text +
                              QStringLiteral(") was not found"));
 }
@@ -426,9 +495,17 @@ void TfKestrin::changeEvent(QEvent* event)
 
 void TfKestrin::FormDestroy()
 {
+    saveSettings();
+}
+
+void TfKestrin::saveSettings()
+{
     if (m_settingsSaved)
         return;
     m_settingsSaved = true;
+    // A folder that is no prefix gets no user.reg of ours: Wine would take it for a broken prefix.
+    if (!PrefixHealth::check(m_prefix).ready())
+        return;
     MainSettings settings;
     QRect normal = normalGeometry();
     if (normal.isEmpty())

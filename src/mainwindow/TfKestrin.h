@@ -62,6 +62,14 @@ public:
     // View style 0 to 3: large icons, small icons, list, details; checks the View item.
     void ChangeViewStyle(int style);
 
+    // Manages `prefix` from now on: saves the window settings into the prefix left, then takes the
+    // start-up steps that concern a prefix (its settings, the icon lists, the scan, the count, the first
+    // item selected). Throws KestrinError as the scan does.
+    void OpenPrefix(const WinePrefix& prefix);
+    // What the list area says instead of the list when the prefix is none Kestrin can read; empty when
+    // it can.
+    QString prefixProblem() const;
+
     // Saves the window settings; runs once, at the latest when the window is destroyed.
     void FormDestroy();
 
@@ -90,6 +98,8 @@ public:
     QStatusBar* sbarStatus = nullptr;
     QLabel* sbarStatusPanel = nullptr;
     QLabel* sbarSkippedNote = nullptr; // names the entries the last scan left out; hidden when none
+    QLabel* sbarPrefixPanel = nullptr; // the prefix's Windows version and architecture
+    QLabel* lPrefixProblem = nullptr;  // stands in for the list when the prefix cannot be read
 
     // Each dropped shortcut, in order, opens one new-entry window filled in from it; the next opens
     // when the previous has closed. Other files are passed over without a word.
@@ -112,7 +122,11 @@ private:
     void installWindowOpeners();
     void FormCreate();
     void giveFocusBackToTheList();
-    void applySettings();
+    // At creation; for another prefix later the window keeps its place and is not minimized.
+    void applySettings(bool firstTime);
+    void saveSettings();
+    void showPrefix();
+    void showPrefixHealth();
     void setUpProgramList(bool ntFamily);
     void InitImageLists();
     void hideNote();

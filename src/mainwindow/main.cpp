@@ -2,6 +2,7 @@
 #include "Pictures.h"
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
+#include "platform/PrefixChoice.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
@@ -38,8 +39,13 @@ int main(int argc, char* argv[])
 
     // A run that shows no window must work over SSH or from cron: with no display at all it uses
     // the offscreen platform instead of failing to connect.
+    const CommandLine raw = rawCommandLine(argc, argv);
+    if (!raw.optionError().isEmpty()) {
+        std::fprintf(stderr, "kestrin: %s\nTry 'kestrin --help'.\n", qUtf8Printable(raw.optionError()));
+        return CommandLine::ExitFailed;
+    }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    const bool windowed = rawCommandLine(argc, argv).ShowMainWindow();
+    const bool windowed = raw.ShowMainWindow();
     const bool headless = noDisplay && !windowed;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         if (noDisplay && windowed) {
@@ -63,7 +69,7 @@ int main(int argc, char* argv[])
     CommandLine::setCurrent(line);
     MessageBox::setConsoleMode(headless);
 
-    TfKestrin fKestrin(WinePrefix::fromEnvironment());
+    TfKestrin fKestrin(PrefixChoice::startPrefix(line.prefixOption()));
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
     // A failed print run has made the window visible already; show() then only raises it.

@@ -173,7 +173,8 @@ QByteArray HiveFile::newFilePreamble() const
     else
         preamble += ";; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n";
     QFile system(prefixPath() + QStringLiteral("/system.reg"));
-    if (name != QStringLiteral("system.reg") && system.open(QIODevice::ReadOnly)) {
+    // A FIFO in its place would block the open: only a regular file is read.
+    if (name != QStringLiteral("system.reg") && QFileInfo(system).isFile() && system.open(QIODevice::ReadOnly)) {
         for (int i = 0; i < 8 && !system.atEnd(); ++i) {
             const QByteArray line = system.readLine().trimmed();
             if (line == "#arch=win32" || line == "#arch=win64") {

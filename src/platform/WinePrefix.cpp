@@ -16,6 +16,14 @@ WinePrefix WinePrefix::fromEnvironment()
     return WinePrefix(QDir::homePath() + QStringLiteral("/.wine"));
 }
 
+QString WinePrefix::displayPath() const
+{
+    const QString home = QDir::homePath();
+    if (home.size() > 1 && (m_path == home || m_path.startsWith(home + QLatin1Char('/'))))
+        return QLatin1Char('~') + m_path.mid(home.size());
+    return m_path;
+}
+
 QString WinePrefix::systemHivePath() const
 {
     return m_path + QStringLiteral("/system.reg");

@@ -12,6 +12,8 @@ public:
     static WinePrefix fromEnvironment();
 
     const QString& path() const { return m_path; }
+    // The folder as the user reads it: the home folder shortened to "~".
+    QString displayPath() const;
     QString systemHivePath() const; // HKEY_LOCAL_MACHINE
     QString userHivePath() const;   // HKEY_CURRENT_USER
 

@@ -3,7 +3,6 @@
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "platform/KestrinError.h"
-#include "platform/WineServer.h"
 #include "uninstall/UninstallLog.h"
 
 QString deleteEntryLogged(const UninstallLog& log, const WinePrefix& prefix, RegistryRoot root, const QString& keyPath,
@@ -20,11 +19,10 @@ QString deleteEntryLogged(const UninstallLog& log, const WinePrefix& prefix, Reg
         // True when the key is gone afterwards, also when an uninstaller took it already.
         deleted = registry.DeleteKey(keyPath);
         registry.CloseKey();
-    } catch (const WineRunningError& error) {
-        // Not "Deleted OK.": the key is still there, and the user must learn why to act on it.
+    } catch (const KestrinError& error) {
+        // Not "Deleted OK.": the key is still there (Wine runs, the prefix is read-only, the save
+        // failed), and the user must learn why to act on it.
         refusal = error.message();
-    } catch (const KestrinError&) {
-        // Any other failure is told by the log's failure line alone.
     }
     log.AppendToLog((deleted ? sLogDeletedOK : sLogDeleteFailed) + lineEnd);
     return refusal;

@@ -1,0 +1,172 @@
+#include "PrefixDiscovery.h"
+
+#include "PlatformVersion.h"
+#include "ProgramScan.h"
+#include "platform/KeyValuesText.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <yaml-cpp/yaml.h>
+
+namespace {
+
+struct Candidate
+{
+    QString name;
+    QString origin;
+    QString path;
+};
+
+class Finder
+{
+public:
+    explicit Finder(QString home) : m_home(std::move(home)) {}
+
+    void add(const QString& name, const QString& origin, const QString& path)
+    {
+        m_candidates.append({name, origin, path});
+    }
+
+    // Each subfolder of `folder` as a prefix named after it.
+    void addSubfolders(const QString& folder, const QString& origin)
+    {
+        const QFileInfoList entries =
+            QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+        for (const QFileInfo& entry : entries)
+            add(entry.fileName(), origin, entry.filePath());
+    }
+
+    QString inHome(const QString& relative) const { return m_home + QLatin1Char('/') + relative; }
+
+    void addLutrisGames()
+    {
+        for (const QString& folder :
+             {inHome(QStringLiteral(".config/lutris/games")), inHome(QStringLiteral(".local/share/lutris/games"))}) {
+            const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.yml"), QStringLiteral("*.yaml")},
+                                                                   QDir::Files, QDir::Name);
+            for (const QFileInfo& file : files)
+                addLutrisGame(file);
+        }
+    }
+
+    void addSteamLibraries()
+    {
+        QStringList libraries;
+        for (const QString& root : {inHome(QStringLiteral(".steam/steam")), inHome(QStringLiteral(".steam/root")),
+                                    inHome(QStringLiteral(".local/share/Steam")),
+                                    inHome(QStringLiteral(".var/app/com.valvesoftware.Steam/.local/share/Steam")),
+                                    inHome(QStringLiteral(".var/app/com.valvesoftware.Steam/data/Steam"))}) {
+            if (!QFileInfo(root).isDir())
+                continue;
+            libraries << root;
+            libraries << listedLibraries(root + QStringLiteral("/steamapps/libraryfolders.vdf"));
+        }
+        QSet<QString> seen;
+        for (const QString& library : std::as_const(libraries)) {
+            const QString canonical = QFileInfo(library).canonicalFilePath();
+            if (canonical.isEmpty() || seen.contains(canonical))
+                continue;
+            seen.insert(canonical);
+            addProtonPrefixes(library + QStringLiteral("/steamapps"));
+        }
+    }
+
+    // The candidates that are prefixes, each folder once.
+    QList<FoundPrefix> prefixes() const
+    {
+        QList<FoundPrefix> found;
+        QSet<QString> seen;
+        for (const Candidate& candidate : m_candidates) {
+            const QFileInfo systemHive(candidate.path + QStringLiteral("/system.reg"));
+            const QString canonical = QFileInfo(candidate.path).canonicalFilePath();
+            if (canonical.isEmpty() || !systemHive.isFile() || seen.contains(canonical))
+                continue;
+            seen.insert(canonical);
+            const WinePrefix prefix(QDir::cleanPath(candidate.path));
+            found.append({candidate.name, candidate.origin, prefix, WindowsVersionName(prefix),
+                          PrefixArchitecture(prefix), ProgramScan::countPrograms(prefix)});
+        }
+        return found;
+    }
+
+private:
+    void addLutrisGame(const QFileInfo& file)
+    {
+        QString prefix, name;
+        try {
+            const YAML::Node game = YAML::LoadFile(QFile::encodeName(file.filePath()).toStdString());
+            if (game["game"] && game["game"]["prefix"])
+                prefix = QString::fromStdString(game["game"]["prefix"].as<std::string>());
+            if (game["name"])
+                name = QString::fromStdString(game["name"].as<std::string>());
+        } catch (const YAML::Exception&) {
+            return; // a damaged game file names no prefix
+        }
+        if (prefix.startsWith(QStringLiteral("~/")))
+            prefix = m_home + prefix.mid(1);
+        if (prefix.isEmpty() || QDir::isRelativePath(prefix))
+            return;
+        if (name.isEmpty()) {
+            // Lutris names its game files "<slug>-<number>.yml".
+            static const QRegularExpression number(QStringLiteral("-\\d+$"));
+            name = file.completeBaseName().remove(number);
+        }
+        add(name, QStringLiteral("Lutris"), prefix);
+    }
+
+    static QStringList listedLibraries(const QString& libraryFolders)
+    {
+        QStringList libraries;
+        const auto nodes = KeyValuesText::readFile(libraryFolders);
+        if (!nodes)
+            return libraries;
+        for (const KeyValuesText::Node& top : *nodes) {
+            for (const KeyValuesText::Node& entry : top.children) {
+                // A block with a "path" today; a bare path under a number in older files.
+                const QString path = entry.isBlock() ? entry.childText(u"path") : entry.text;
+                if (!path.isEmpty() && QDir::isAbsolutePath(path))
+                    libraries << path;
+            }
+        }
+        return libraries;
+    }
+
+    void addProtonPrefixes(const QString& steamapps)
+    {
+        const QFileInfoList games = QDir(steamapps + QStringLiteral("/compatdata"))
+                                        .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& game : games) {
+            const QString appId = game.fileName();
+            QString name;
+            if (const auto manifest =
+                    KeyValuesText::readFile(steamapps + QStringLiteral("/appmanifest_%1.acf").arg(appId))) {
+                for (const KeyValuesText::Node& top : *manifest)
+                    name = name.isEmpty() ? top.childText(u"name") : name;
+            }
+            add(name.isEmpty() ? QStringLiteral("Steam app %1").arg(appId) : name, QStringLiteral("Steam"),
+                game.filePath() + QStringLiteral("/pfx"));
+        }
+    }
+
+    QString m_home;
+    QList<Candidate> m_candidates;
+};
+
+} // namespace
+
+QList<FoundPrefix> discoverPrefixes(const QString& home)
+{
+    Finder finder(home);
+    finder.add(QStringLiteral(".wine"), QStringLiteral("Wine"), finder.inHome(QStringLiteral(".wine")));
+    finder.addSubfolders(finder.inHome(QStringLiteral(".local/share/wineprefixes")), QStringLiteral("Wine"));
+    finder.addSubfolders(finder.inHome(QStringLiteral(".local/share/bottles/bottles")), QStringLiteral("Bottles"));
+    finder.addSubfolders(finder.inHome(QStringLiteral(".var/app/com.usebottles.bottles/data/bottles/bottles")),
+                         QStringLiteral("Bottles (Flatpak)"));
+    finder.addLutrisGames();
+    finder.addSteamLibraries();
+    finder.addSubfolders(finder.inHome(QStringLiteral(".PlayOnLinux/wineprefix")), QStringLiteral("PlayOnLinux"));
+    return finder.prefixes();
+}
