@@ -1,6 +1,7 @@
 #include "TestPrefix.h"
 
 #include "platform/EntryJournal.h"
+#include "platform/EntryTrash.h"
 #include "platform/HiveFile.h"
 #include "platform/HiveSyntax.h"
 #include "platform/KestrinError.h"
@@ -64,7 +65,7 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<TestPrefix> m_prefix;
-    QString folder() const { return EntryJournal::folderFor(m_prefix->path()); }
+    QString folder() const { return EntryTrash::folderFor(m_prefix->path()); }
 };
 
 void TestEntryJournal::init()
@@ -173,9 +174,9 @@ void TestEntryJournal::refusesTheChangeWhenTheRecordCannotBeWritten()
 void TestEntryJournal::keepsPrefixesApart()
 {
     TestPrefix other;
-    QVERIFY(EntryJournal::folderFor(m_prefix->path()) != EntryJournal::folderFor(other.path()));
+    QVERIFY(EntryTrash::folderFor(m_prefix->path()) != EntryTrash::folderFor(other.path()));
     // Two spellings of one prefix are one prefix.
-    QCOMPARE(EntryJournal::folderFor(m_prefix->path() + u"/."_s), EntryJournal::folderFor(m_prefix->path()));
+    QCOMPARE(EntryTrash::folderFor(m_prefix->path() + u"/."_s), EntryTrash::folderFor(m_prefix->path()));
     QVERIFY(folder().contains(QFileInfo(m_prefix->path()).fileName())); // recognisable by its name
 }
 

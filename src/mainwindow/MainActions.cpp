@@ -55,6 +55,7 @@ MainActions::MainActions(QMainWindow* window) : QObject(window)
     QMenu* file = addMenu(bar, "File1", QStringLiteral("&File"));
     PrintorSaveAuditReport1 =
         addItem(file, "PrintorSaveAuditReport1", QStringLiteral("&Print or Save Audit Report ..."));
+    RestoreDeletedEntries1 = addItem(file, "RestoreDeletedEntries1", QStringLiteral("&Restore Deleted Entries..."));
     N1 = addSeparator(file, "N1");
     Exit1 = addItem(file, "Exit1", QStringLiteral("&Exit"));
 

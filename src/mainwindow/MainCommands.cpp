@@ -47,6 +47,7 @@ MainCommands::MainCommands(TfKestrin& window, MainActions& actions)
     bind(actions.EditProgramDetails1, &MainCommands::EditProgramDetails1Click);
     bind(actions.newPrograms1, &MainCommands::newPrograms1Click);
     bind(actions.UninstallLog1, &MainCommands::UninstallLog1Click);
+    bind(actions.RestoreDeletedEntries1, &MainCommands::RestoreDeletedEntries1Click);
     bind(actions.Refresh1, &MainCommands::Refresh1Click);
     bind(actions.HelpTopics1, &MainCommands::HelpTopics1Click);
     bind(actions.Updates1, &MainCommands::Updates1Click);
@@ -170,6 +171,11 @@ void MainCommands::UninstallLog1Click()
 void MainCommands::PrintorSaveAuditReport1Click()
 {
     open(Window::AuditReport, false);
+}
+
+void MainCommands::RestoreDeletedEntries1Click()
+{
+    open(Window::RestoreDeletedEntries, false);
 }
 
 void MainCommands::lvProgramsDblClick()

@@ -26,8 +26,9 @@ public:
         NewProgram,
         UninstallLog,
         AuditReport,
+        RestoreDeletedEntries,
     };
-    static constexpr int WindowCount = 7;
+    static constexpr int WindowCount = 8;
 
     MainCommands(TfKestrin& window, MainActions& actions);
 
@@ -49,6 +50,7 @@ public:
     void newPrograms1Click();
     void UninstallLog1Click();
     void PrintorSaveAuditReport1Click();
+    void RestoreDeletedEntries1Click();
 
     void lvProgramsDblClick();
     void lvProgramsKeyDown();

@@ -23,6 +23,7 @@
 #include "platform/WineServer.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
+#include "uninstall/TfRestore.h"
 #include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
@@ -204,6 +205,10 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::AuditReport, [this] {
         TfAudit audit(*this);
         audit.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::RestoreDeletedEntries, [this] {
+        TfRestore trash(*this);
+        trash.exec();
     });
 }
 

@@ -1,15 +1,13 @@
 #include "EntryJournal.h"
 
-#include "AtomicFile.h"
+#include "EntryTrash.h"
 #include "HiveDocument.h"
 #include "HiveSyntax.h"
 #include "KestrinError.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <memory>
 
@@ -108,27 +106,7 @@ void appendRegKey(QString& out, const QString& rootName, const HiveKey& key)
         appendRegKey(out, rootName, *subkey);
 }
 
-QString fieldText(QString text)
-{
-    // One line per field, whatever the name holds.
-    return text.replace(u'\r', u' ').replace(u'\n', u' ');
-}
-
 } // namespace
-
-QString folderFor(const QString& prefixPath)
-{
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    const QString canonical = QFileInfo(prefixPath).canonicalFilePath();
-    const QString path = canonical.isEmpty() ? QFileInfo(prefixPath).absoluteFilePath() : canonical;
-    const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
-    QString name = QFileInfo(path).fileName();
-    if (name.isEmpty())
-        name = QStringLiteral("prefix");
-    return data + QStringLiteral("/kestrin/trash/") + name + u'-' + QString::fromLatin1(hash);
-}
 
 QByteArray regFileText(const QString& rootName, const HiveKey& key)
 {
@@ -156,38 +134,28 @@ void recordChanges(const QString& hivePath, const QString& prefixPath, const Hiv
 
     // The file as it stands: what the records keep.
     const std::unique_ptr<HiveDocument> before = HiveDocument::fromBytes(changed.source());
-    const QString folder = folderFor(prefixPath);
     const QString rootName = rootNameOf(hivePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    int serial = 0;
     for (const QStringList& entry : std::as_const(entries)) {
         const HiveKey* old = before->findKey(entry);
-        const QByteArray text = old ? before->keyText(old) : QByteArray();
-        if (text.isEmpty())
+        TrashRecord record;
+        record.text = old ? before->keyText(old) : QByteArray();
+        if (record.text.isEmpty())
             continue; // a new entry: nothing to bring back
         const HiveValue* name = old->findValue(QStringLiteral("DisplayName"));
-        const QString action = changed.findKey(entry) ? QStringLiteral("edited") : QStringLiteral("deleted");
-        QString id;
-        do // saves within one millisecond must not share a name
-            id = now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + QStringLiteral("-%1").arg(++serial);
-        while (QFileInfo::exists(folder + u'/' + id + QStringLiteral(".record")));
-        const QString record = QStringLiteral("Kestrin entry record 1\n") + QStringLiteral("Time: ") +
-                               now.toString(Qt::ISODateWithMs) + QStringLiteral("\nAction: ") + action +
-                               QStringLiteral("\nPrefix: ") + fieldText(QDir::cleanPath(prefixPath)) +
-                               QStringLiteral("\nHive: ") + QFileInfo(hivePath).fileName() + QStringLiteral("\nKey: ") +
-                               fieldText(entry.join(u'\\')) + QStringLiteral("\nName: ") +
-                               fieldText(name ? name->value.toText() : QString()) + QStringLiteral("\n\n");
+        record.time = now;
+        record.action = changed.findKey(entry) ? QStringLiteral("edited") : QStringLiteral("deleted");
+        record.prefix = QDir::cleanPath(prefixPath);
+        record.hive = QFileInfo(hivePath).fileName();
+        record.key = entry.join(u'\\');
+        record.name = name ? name->value.toText() : QString();
         try {
-            if (!QDir().mkpath(folder))
-                throw KestrinError(QStringLiteral("cannot create the folder"));
-            AtomicFile::replace(folder + u'/' + id + QStringLiteral(".reg"), regFileText(rootName, *old));
-            // The record last: a record on disk always has its text whole.
-            AtomicFile::replace(folder + u'/' + id + QStringLiteral(".record"), QByteArray(record.toUtf8() + text));
+            EntryTrash::write(prefixPath, record, regFileText(rootName, *old));
         } catch (const KestrinError& error) {
             throw KestrinError(
                 QStringLiteral("Kestrin keeps a copy of every entry it deletes or changes, and could not "
                                "write the copy of %1 to %2 (%3). Nothing was changed.")
-                    .arg(entry.join(u'\\'), folder, error.message()));
+                    .arg(record.key, EntryTrash::folderFor(prefixPath), error.message()));
         }
     }
 }

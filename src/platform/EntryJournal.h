@@ -12,9 +12,6 @@ class HiveKey;
 // a .reg file that Wine's regedit imports.
 namespace EntryJournal {
 
-// The folder of one prefix's records: $XDG_DATA_HOME/kestrin/trash/<name>-<hash of its path>.
-QString folderFor(const QString& prefixPath);
-
 // Records, as the file has them now, the entries under an uninstall key that the changes made to
 // `changed` delete or alter, each flushed to disk. Throws KestrinError, having recorded nothing that
 // the caller may rely on, when a record cannot be written: the change must then not be saved.

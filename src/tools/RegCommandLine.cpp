@@ -71,7 +71,41 @@ Operation operationFromName(const QString& name)
         return Operation::Add;
     if (lower == u"delete")
         return Operation::Delete;
-    throw KestrinError(QStringLiteral("Unknown operation \"%1\": use query, add or delete.").arg(name));
+    throw KestrinError(QStringLiteral("Unknown operation \"%1\": use query, add, delete or trash.").arg(name));
+}
+
+// "trash list", "trash restore ID [/f]", "trash purge ID|/all".
+RegCommand parseTrash(const QStringList& arguments)
+{
+    RegCommand command;
+    const QString what = arguments.value(1).toLower();
+    const QStringList rest = arguments.mid(2);
+    if (what == u"list") {
+        command.operation = Operation::TrashList;
+        if (!rest.isEmpty())
+            throw KestrinError(QStringLiteral("Unexpected argument \"%1\".").arg(rest.front()));
+        return command;
+    }
+    if (what == u"restore" || what == u"purge") {
+        command.operation = what == u"restore" ? Operation::TrashRestore : Operation::TrashPurge;
+        for (const QString& arg : rest) {
+            const QString option = isOption(arg) ? arg.mid(1).toLower() : QString();
+            if (option == u"f" && command.operation == Operation::TrashRestore && !command.force)
+                command.force = true;
+            else if (option == u"all" && command.operation == Operation::TrashPurge && !command.allRecords)
+                command.allRecords = true;
+            else if (option.isEmpty() && command.recordId.isEmpty())
+                command.recordId = arg;
+            else
+                throw KestrinError(QStringLiteral("Unexpected argument \"%1\".").arg(arg));
+        }
+        if (command.recordId.isEmpty() == !command.allRecords)
+            throw KestrinError(command.allRecords ? QStringLiteral("Give either a record's id or /all, not both.")
+                                                  : QStringLiteral("trash %1 needs a record's id.").arg(what));
+        return command;
+    }
+    throw KestrinError(
+        QStringLiteral("Unknown trash operation \"%1\": use list, restore or purge.").arg(arguments.value(1)));
 }
 
 } // namespace
@@ -84,6 +118,8 @@ RegCommand parse(const QStringList& arguments)
     // Help only where an option may stand: "/d -h" is data.
     if (isHelp(arguments.front()) || (arguments.size() >= 2 && isHelp(arguments.at(1))))
         return command;
+    if (arguments.front().toLower() == u"trash")
+        return parseTrash(arguments);
     command.operation = operationFromName(arguments.front());
     const QString operationName = arguments.front().toLower();
     if (arguments.size() < 2 || isOption(arguments.at(1)))
@@ -150,6 +186,7 @@ QString usage()
         "Usage: kestrin-reg query KEY [/v NAME | /ve]\n"
         "       kestrin-reg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
         "       kestrin-reg delete KEY [/v NAME | /ve] [/f]\n"
+        "       kestrin-reg trash list | trash restore ID [/f] | trash purge ID|/all\n"
         "       kestrin-reg /?\n"
         "\n"
         "Reads and changes the registry of the Wine prefix $WINEPREFIX (else ~/.wine) without starting Wine.\n"
@@ -167,6 +204,13 @@ QString usage()
         "its subkeys. Without /f, add overwrites no existing value and delete deletes nothing, unless\n"
         "the question asked on a terminal is answered Yes. Writes are refused while Wine runs in the\n"
         "prefix, because it would overwrite them.\n"
+        "\n"
+        "Every uninstall entry that is deleted or changed is first copied to the entry trash in\n"
+        "$XDG_DATA_HOME/kestrin/trash/ (default ~/.local/share/kestrin/trash/). trash list shows its\n"
+        "records, newest first; trash restore writes a record's entry back, replacing an entry of that\n"
+        "key only with /f or a Yes on a terminal; trash purge removes a record, or all of the prefix's\n"
+        "with /all. Records are never removed otherwise. Each has a .reg file that \"wine regedit\"\n"
+        "imports.\n"
         "\n"
         "Exit status: 0 on success, 1 when a key or value is missing or the operation fails or is\n"
         "refused, 2 for wrong arguments.\n");

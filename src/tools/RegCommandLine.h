@@ -16,6 +16,9 @@ struct RegCommand
         Query,
         Add,
         Delete,
+        TrashList,
+        TrashRestore,
+        TrashPurge,
     };
 
     Operation operation = Operation::Help;
@@ -26,6 +29,8 @@ struct RegCommand
     quint32 type = RegType::Sz;
     std::optional<QString> data;
     bool force = false;
+    QString recordId;        // trash restore and purge
+    bool allRecords = false; // trash purge /all
 };
 
 // Reads kestrin-reg's arguments, spelled like those of Wine's reg: options with "/" or "-",

@@ -3,6 +3,7 @@
 #include "RegDataFormat.h"
 
 #include "inventory/RegistryAccess.h"
+#include "platform/EntryTrash.h"
 #include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
 #include "platform/WineServer.h"
@@ -46,6 +47,15 @@ int RegTool::run(const RegCommand& command)
             break;
         case RegCommand::Operation::Delete:
             remove(command);
+            break;
+        case RegCommand::Operation::TrashList:
+            listTrash();
+            break;
+        case RegCommand::Operation::TrashRestore:
+            restoreFromTrash(command);
+            break;
+        case RegCommand::Operation::TrashPurge:
+            purgeTrash(command);
             break;
         case RegCommand::Operation::Help:
             print(m_out, RegCommandLine::usage());
@@ -206,4 +216,50 @@ void RegTool::remove(const RegCommand& command)
         }
     }
     print(m_out, QStringLiteral("The operation completed successfully.\n"));
+}
+
+void RegTool::listTrash()
+{
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix.path());
+    if (records.isEmpty()) {
+        print(m_out, QStringLiteral("The entry trash of %1 is empty.\n").arg(m_prefix.path()));
+        return;
+    }
+    for (const TrashRecord& record : records) {
+        if (!record.damage.isEmpty()) {
+            print(m_out, QStringLiteral("%1  damaged: %2\n").arg(record.id, record.damage));
+            continue;
+        }
+        const QString time = record.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        print(m_out, QStringLiteral("%1  %2  %3  %4\\%5  %6\n")
+                         .arg(record.id, time, record.action,
+                              record.hive == u"system.reg" ? QStringLiteral("HKLM") : QStringLiteral("HKCU"),
+                              record.key, record.name));
+    }
+}
+
+void RegTool::restoreFromTrash(const RegCommand& command)
+{
+    const TrashRecord record = EntryTrash::read(m_prefix.path(), command.recordId);
+    const bool replace = command.force || EntryTrash::wouldReplace(m_prefix.path(), record);
+    if (replace && !command.force) {
+        confirm(QStringLiteral("%1 exists again. Replace it with the record's copy?").arg(record.key),
+                QStringLiteral("%1 exists again: nothing was restored. Give /f to replace it with the record's copy.")
+                    .arg(record.key));
+    }
+    EntryTrash::restore(m_prefix.path(), record.id, replace);
+    print(m_out, QStringLiteral("Restored %1 (%2).\n").arg(record.key, record.name));
+}
+
+void RegTool::purgeTrash(const RegCommand& command)
+{
+    if (!command.allRecords) {
+        EntryTrash::purge(m_prefix.path(), command.recordId);
+        return;
+    }
+    // Damaged records go too: /all means the whole trash of the prefix.
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix.path());
+    for (const TrashRecord& record : records)
+        EntryTrash::purge(m_prefix.path(), record.id);
+    print(m_out, QStringLiteral("Removed %1 record(s).\n").arg(records.size()));
 }

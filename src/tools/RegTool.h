@@ -28,6 +28,9 @@ private:
     void query(const RegCommand& command);
     void add(const RegCommand& command);
     void remove(const RegCommand& command);
+    void listTrash();
+    void restoreFromTrash(const RegCommand& command);
+    void purgeTrash(const RegCommand& command);
 
     void requirePrefix() const;
     // Opens the command's key for reading, or throws saying why it cannot be read.

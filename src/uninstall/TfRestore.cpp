@@ -1,0 +1,168 @@
+#include "uninstall/TfRestore.h"
+
+#include "controls/MessageBox.h"
+#include "controls/TuduButton.h"
+#include "inventory/ProgramListModel.h"
+#include "mainwindow/GuardedCall.h"
+#include "mainwindow/TfKestrin.h"
+#include "platform/HiveSyntax.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int ClientWidth = 560;
+constexpr int ClientHeight = 330;
+constexpr QSize ButtonSize{150, 32};
+constexpr int ButtonTop = 282;
+
+TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, int index)
+{
+    // Three buttons in one row under the list, evenly spaced.
+    const int gap = (ClientWidth - 3 * ButtonSize.width()) / 4;
+    return TuduButton::create(parent, name, caption,
+                              QRect(QPoint(gap + index * (ButtonSize.width() + gap), ButtonTop), ButtonSize));
+}
+
+QString actionText(const TrashRecord& record)
+{
+    if (!record.damage.isEmpty())
+        return QStringLiteral("damaged");
+    if (record.action == u"menu-removed")
+        return QStringLiteral("menu entry removed");
+    return record.action;
+}
+
+} // namespace
+
+TfRestore::TfRestore(TfKestrin& main) : QDialog(&main), m_main(main)
+{
+    setObjectName(QStringLiteral("fRestore"));
+    setWindowTitle(QStringLiteral("Restore Deleted Entries"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    lvRecords = new QTreeWidget(this);
+    lvRecords->setObjectName(QStringLiteral("lvRecords"));
+    lvRecords->setGeometry(8, 8, ClientWidth - 16, ButtonTop - 20);
+    lvRecords->setRootIsDecorated(false);
+    lvRecords->setUniformRowHeights(true);
+    lvRecords->setAllColumnsShowFocus(true);
+    lvRecords->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Action"), QStringLiteral("Name")});
+    lvRecords->header()->setSectionsMovable(false);
+    lvRecords->setColumnWidth(0, 140);
+    lvRecords->setColumnWidth(1, 130);
+    QFont listFont(QStringLiteral("MS Sans Serif"));
+    listFont.setPixelSize(13);
+    lvRecords->setFont(listFont);
+
+    buRestore = makeButton(this, "buRestore", QStringLiteral("RESTORE"), 0);
+    buDeleteRecord = makeButton(this, "buDeleteRecord", QStringLiteral("DELETE RECORD"), 1);
+    buClose = makeButton(this, "buClose", QStringLiteral("CLOSE"), 2);
+    connect(buRestore, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buRestoreClick(); }); });
+    connect(buDeleteRecord, &TuduButton::clicked, this,
+            [this] { runGuarded(this, [this] { buDeleteRecordClick(); }); });
+    connect(buClose, &TuduButton::clicked, this, &TfRestore::buCloseClick);
+    connect(lvRecords, &QTreeWidget::currentItemChanged, this, [this] {
+        const bool chosen = selectedRecord() != nullptr;
+        buRestore->setEnabled(chosen);
+        buDeleteRecord->setEnabled(chosen);
+    });
+
+    FormCreate();
+}
+
+void TfRestore::FormCreate()
+{
+    showRecords();
+    lvRecords->setFocus();
+}
+
+void TfRestore::showRecords(const QString& selectId)
+{
+    m_records = EntryTrash::list(m_main.prefix().path());
+    lvRecords->clear();
+    QTreeWidgetItem* current = nullptr;
+    for (const TrashRecord& record : std::as_const(m_records)) {
+        const QString time = record.time.isValid()
+                                 ? record.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                 : QString();
+        const QString name = record.damage.isEmpty() ? record.name : record.damage;
+        auto* item = new QTreeWidgetItem(lvRecords, {time, actionText(record), name});
+        item->setToolTip(2, record.key);
+        if (!current || record.id == selectId)
+            current = item;
+    }
+    lvRecords->setCurrentItem(current);
+    buRestore->setEnabled(current != nullptr);
+    buDeleteRecord->setEnabled(current != nullptr);
+}
+
+const TrashRecord* TfRestore::selectedRecord() const
+{
+    const int row = lvRecords->indexOfTopLevelItem(lvRecords->currentItem());
+    return row >= 0 && row < m_records.size() ? &m_records[row] : nullptr;
+}
+
+void TfRestore::buRestoreClick()
+{
+    const TrashRecord* chosen = selectedRecord();
+    if (!chosen)
+        return;
+    const TrashRecord record = EntryTrash::read(m_main.prefix().path(), chosen->id);
+    const bool replace = EntryTrash::wouldReplace(m_main.prefix().path(), record);
+    if (replace) {
+        const QString question =
+            record.action == u"menu-removed"
+                ? QStringLiteral("Some of the files of \"%1\" exist again. Replace them with the record's copies?")
+                      .arg(record.name)
+                : QStringLiteral("An entry exists again under %1. Replace it with the record of \"%2\"?")
+                      .arg(record.key, record.name);
+        if (MessageBox::question(this, windowTitle(), question, MessageBox::Button::No) != MessageBox::Button::Yes)
+            return;
+    }
+    // The record stays until its entry is back, so a failure here loses nothing.
+    EntryTrash::restore(m_main.prefix().path(), record.id, replace);
+    showRecords();
+    m_main.RefreshProgramList();
+    m_main.UpdateStatusCount();
+    selectRestoredEntry(record);
+}
+
+void TfRestore::selectRestoredEntry(const TrashRecord& record)
+{
+    const RegistryRoot root = record.hive == u"user.reg" ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+    const ProgramListModel& list = m_main.programList();
+    for (int row = 0; row < list.count(); ++row) {
+        const InstalledProgram& item = list.at(row);
+        if (item.Root == root && HiveSyntax::sameName(item.KeyPath, record.key)) {
+            m_main.selectItem(row);
+            return;
+        }
+    }
+    if (list.count() > 0)
+        m_main.selectItem(0);
+}
+
+void TfRestore::buDeleteRecordClick()
+{
+    const TrashRecord* chosen = selectedRecord();
+    if (!chosen)
+        return;
+    const QString name = chosen->name.isEmpty() ? chosen->key : chosen->name;
+    const QString question =
+        QStringLiteral("Delete the record of \"%1\"? The entry cannot be brought back once its record is gone.")
+            .arg(name);
+    if (MessageBox::question(this, windowTitle(), question, MessageBox::Button::No) != MessageBox::Button::Yes)
+        return;
+    const int row = lvRecords->indexOfTopLevelItem(lvRecords->currentItem());
+    EntryTrash::purge(m_main.prefix().path(), chosen->id);
+    showRecords(m_records.value(row + 1).id);
+}
+
+void TfRestore::buCloseClick()
+{
+    reject();
+}
