@@ -85,6 +85,8 @@ QString CommandLine::usageText()
                           "                    without FILE it goes to Report.txt\n"
                           "  /RFS [FILE]       the same with the short report (program names only)\n"
                           "  /RPL, /RPS        print the long or short report on the default printer and end\n"
+                          "  --clean-menus [/F] list the menu entries Wine left for programs that have gone;\n"
+                          "                    with /F move them into the entry trash; no window is shown\n"
                           "  --help, --version print this text or the version and end\n"
                           "\n"
                           "The prefix is $WINEPREFIX, else ~/.wine. Uninstallers run under $WINELOADER, else wine,\n"

@@ -24,6 +24,7 @@ public:
     // "&File"
     QAction* PrintorSaveAuditReport1;
     QAction* RestoreDeletedEntries1;
+    QAction* CleanUpMenuEntries1;
     QAction* N1;
     QAction* Exit1;
     // "&Uninstall"

@@ -27,8 +27,9 @@ public:
         UninstallLog,
         AuditReport,
         RestoreDeletedEntries,
+        CleanUpMenuEntries,
     };
-    static constexpr int WindowCount = 8;
+    static constexpr int WindowCount = 9;
 
     MainCommands(TfKestrin& window, MainActions& actions);
 
@@ -51,6 +52,7 @@ public:
     void UninstallLog1Click();
     void PrintorSaveAuditReport1Click();
     void RestoreDeletedEntries1Click();
+    void CleanUpMenuEntries1Click();
 
     void lvProgramsDblClick();
     void lvProgramsKeyDown();

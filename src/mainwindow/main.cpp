@@ -1,10 +1,13 @@
+#include "CleanMenusRun.h"
 #include "CommandLine.h"
 #include "Pictures.h"
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WineMenuFolders.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -34,6 +37,15 @@ int main(int argc, char* argv[])
             std::puts("kestrin " KESTRIN_VERSION);
             return 0;
         }
+    }
+
+    // Works on files only, so it needs no display and no window.
+    if (argc > 1 && std::strcmp(argv[1], "--clean-menus") == 0) {
+        QCoreApplication application(argc, argv);
+        QTextStream output(stdout);
+        QTextStream errors(stderr);
+        return runCleanMenus(QCoreApplication::arguments().mid(2), WinePrefix::fromEnvironment(),
+                             WineMenuFolders::fromEnvironment(), output, errors);
     }
 
     // A run that shows no window must work over SSH or from cron: with no display at all it uses
