@@ -60,6 +60,8 @@ TfCleanMenus::TfCleanMenus(TfKestrin& main, const WineMenuFolders& folders)
     lvEntries->header()->setSectionsMovable(false);
     lvEntries->setColumnWidth(0, 200);
     lvEntries->setUniformRowHeights(true);
+    // The end of a path names the file; its beginning is the same home folder on every line.
+    lvEntries->setTextElideMode(Qt::ElideMiddle);
     lvEntries->setFont(headerFont);
 
     const QString arial = QStringLiteral("Arial");
