@@ -3,6 +3,7 @@
 #include "TestPrefix.h"
 #include "WineServerDouble.h"
 
+#include "platform/EntryTrash.h"
 #include "platform/WineServer.h"
 
 #include <QProcess>
@@ -332,6 +333,75 @@ private slots:
         QVERIFY2(r.out.contains(u"Greeting    REG_SZ    hello from kestrin"_s), qPrintable(r.out));
         r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Count"_s}, prefix, 60000);
         QVERIFY2(r.out.contains(u"Count    REG_DWORD    0x2a"_s), qPrintable(r.out));
+    }
+
+    void trashCommands()
+    {
+        QCOMPARE(reg({u"delete"_s, baerKey, u"/f"_s}).code, 0);
+        Result r = reg({u"trash"_s, u"list"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.count(u'\n'), 1);
+        QVERIFY2(r.out.contains(u"  deleted  "_s + baerKey + u"  B\u00e4r Editor"_s), qPrintable(r.out));
+        const QString id = r.out.section(u' ', 0, 0);
+
+        // Back, then deleted and replaced by a newcomer: a second restore needs /f.
+        QCOMPARE(reg({u"trash"_s, u"restore"_s, id}).code, 0);
+        QCOMPARE(reg({u"query"_s, baerKey, u"/v"_s, u"DisplayName"_s}).code, 0);
+        QCOMPARE(reg({u"delete"_s, baerKey, u"/f"_s}).code, 0);
+        QCOMPARE(reg({u"add"_s, baerKey, u"/v"_s, u"DisplayName"_s, u"/d"_s, u"Newcomer"_s}).code, 0);
+        const QString second = reg({u"trash"_s, u"list"_s}).out.section(u' ', 0, 0);
+        r = reg({u"trash"_s, u"restore"_s, second});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(u"/f"_s), qPrintable(r.err));
+        QVERIFY(reg({u"query"_s, baerKey}).out.contains(u"Newcomer"_s));
+        QCOMPARE(reg({u"trash"_s, u"restore"_s, second, u"/F"_s}).code, 0);
+        QVERIFY(reg({u"query"_s, baerKey}).out.contains(u"B\u00e4r Editor"_s));
+
+        // The newcomer went to the trash in turn; /all empties it.
+        QCOMPARE(reg({u"trash"_s, u"purge"_s, u"20000101-000000-000-1"_s}).code, 1);
+        QCOMPARE(reg({u"trash"_s, u"purge"_s, u"/all"_s}).code, 0);
+        QVERIFY(reg({u"trash"_s, u"list"_s}).out.contains(u"is empty"_s));
+        for (const QStringList& wrong : {QStringList{u"trash"_s},
+                                         {u"trash"_s, u"restore"_s},
+                                         {u"trash"_s, u"frob"_s},
+                                         {u"trash"_s, u"purge"_s, id, u"/all"_s},
+                                         {u"trash"_s, u"list"_s, id}})
+            QCOMPARE(reg(wrong).code, 2);
+    }
+
+    void regeditImportsTheRecord()
+    {
+        QString wine = QStandardPaths::findExecutable(u"wine"_s);
+        if (wine.isEmpty())
+            wine = QStandardPaths::findExecutable(u"wine64"_s);
+        const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
+        if (wine.isEmpty() || wineserver.isEmpty())
+            QSKIP("Wine is not installed");
+        const QString prefix = m_prefix->path();
+        const QStringList keys{baerKey, u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Types"_s,
+                               u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Twin2"_s};
+        const auto stopServer = qScopeGuard([&] { stopWine(wineserver, prefix); });
+        auto wineQuery = [&](const QString& key) {
+            return run(wine, {u"reg"_s, u"query"_s, key, u"/s"_s}, prefix, 180000);
+        };
+        QStringList before;
+        for (const QString& key : keys) {
+            const Result r = wineQuery(key); // the first start sets the copied prefix up
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            before << r.out;
+        }
+        stopWine(wineserver, prefix);
+        for (const QString& key : keys)
+            QCOMPARE(reg({u"delete"_s, key, u"/f"_s}).code, 0);
+        const QString folder = EntryTrash::folderFor(prefix);
+        const QStringList regFiles = QDir(folder).entryList({u"*.reg"_s}, QDir::Files);
+        QCOMPARE(regFiles.size(), keys.size());
+        for (const QString& file : regFiles) {
+            const Result r = run(wine, {u"regedit"_s, u"/s"_s, folder + u'/' + file}, prefix, 60000);
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+        }
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            QCOMPARE(wineQuery(keys[i]).out, before[i]);
     }
 
 private:

@@ -11,9 +11,12 @@
 #include "mainwindow/TfKestrin.h"
 #include "platform/Clock.h"
 #include "platform/CommandLauncher.h"
+#include "platform/EntryTrash.h"
+#include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
 #include "uninstall/EntryDeletion.h"
 #include "uninstall/TfDelete.h"
+#include "uninstall/TfRestore.h"
 #include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
 
@@ -21,10 +24,13 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -127,6 +133,7 @@ private slots:
     void deleteCancelAndEscapeChangeNothing();
     void tryToUninstallHandsOverToTheRunner();
     void deletionStaysInTheEntrysOwnHive();
+    void restoreWindowBringsEntriesBack();
 
 private:
     std::unique_ptr<TfKestrin> makeMain();
@@ -595,6 +602,64 @@ void TestUninstallWindows::deletionStaysInTheEntrysOwnHive()
              QString());
     QCOMPARE(logBytes(), header + stamp + "Deleting entry Per User\r\nDeleted OK.\r\n" + stamp +
                              "Deleting entry Per User\r\nDeleted OK.\r\n");
+}
+
+void TestUninstallWindows::restoreWindowBringsEntriesBack()
+{
+    QVERIFY(qEnvironmentVariableIsSet("XDG_DATA_HOME")); // never the user's own trash
+    auto main = makeMain();
+    const auto items = main->menuBar()->findChild<QMenu*>(u"File1"_s)->actions();
+    QCOMPARE(items.at(1)->text(), u"&Restore Deleted Entries..."_s);
+
+    for (const QString& name : {u"Twin1"_s, u"Baer"_s}) {
+        main->selectItem(rowOf(*main, name));
+        TfDelete(*main).buDeleteClick();
+    }
+    QCOMPARE(rowOf(*main, u"Baer"_s), -1);
+    {
+        TfRestore window(*main);
+        QCOMPARE(window.records().size(), 2);
+        QCOMPARE(window.lvRecords->topLevelItem(0)->text(1), u"deleted"_s);
+        QVERIFY(window.lvRecords->topLevelItem(0)->text(2).startsWith(u"B\u00e4r Editor"_s)); // newest first
+        window.buRestoreClick();
+        QVERIFY(MessageBox::recorded().isEmpty()); // nothing to replace: nothing asked
+        QCOMPARE(window.records().size(), 1);
+        QVERIFY(rowOf(*main, u"Baer"_s) >= 0);
+        QCOMPARE(main->selectedIndex(), rowOf(*main, u"Baer"_s));
+    }
+
+    // A newcomer under Twin1's key, in one save: replaced only after a Yes.
+    HiveFile::open(m_prefix->file(u"system.reg"_s))->modify([](HiveDocument& doc) {
+        HiveKey* key = doc.createKey(QString(uninstallKey + u"Twin1"_s).split(u'\\'));
+        doc.setValue(key, u"DisplayName"_s, RegistryValue::fromString(u"Newcomer"_s));
+        doc.setValue(key, u"UninstallString"_s, RegistryValue::fromString(u"new.exe"_s));
+    });
+    TfRestore window(*main);
+    MessageBox::setNextAnswer(QMessageBox::No);
+    window.buRestoreClick();
+    QCOMPARE(MessageBox::recorded().size(), 1);
+    QVERIFY(MessageBox::recorded().at(0).text.contains(uninstallKey + u"Twin1"_s));
+    QCOMPARE(window.records().size(), 1);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    window.buRestoreClick();
+    QCOMPARE(main->programList().at(main->selectedIndex()).Name, u"Twin App"_s);
+    QCOMPARE(window.records().size(), 1); // the newcomer's record
+    QCOMPARE(window.records().at(0).name, u"Newcomer"_s);
+
+    MessageBox::clearRecorded();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    window.buDeleteRecordClick();
+    QCOMPARE(window.records().size(), 1);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    window.buDeleteRecordClick();
+    QCOMPARE(MessageBox::recorded().size(), 2);
+    QVERIFY(window.records().isEmpty());
+    QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
+    QVERIFY(!window.buRestore->isEnabled());
+
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
 }
 
 QTEST_MAIN(TestUninstallWindows)

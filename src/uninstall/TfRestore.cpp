@@ -14,7 +14,7 @@ namespace {
 
 constexpr int ClientWidth = 560;
 constexpr int ClientHeight = 330;
-constexpr QSize ButtonSize{150, 32};
+constexpr QSize ButtonSize{160, 32};
 constexpr int ButtonTop = 282;
 
 TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, int index)
@@ -52,8 +52,8 @@ TfRestore::TfRestore(TfKestrin& main) : QDialog(&main), m_main(main)
     lvRecords->setAllColumnsShowFocus(true);
     lvRecords->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Action"), QStringLiteral("Name")});
     lvRecords->header()->setSectionsMovable(false);
-    lvRecords->setColumnWidth(0, 140);
-    lvRecords->setColumnWidth(1, 130);
+    lvRecords->setColumnWidth(0, 150);
+    lvRecords->setColumnWidth(1, 140);
     QFont listFont(QStringLiteral("MS Sans Serif"));
     listFont.setPixelSize(13);
     lvRecords->setFont(listFont);
