@@ -112,9 +112,10 @@ public:
         QVERIFY(registry.OpenKey(QStringLiteral("Software\\Wine\\MenuFiles"), true));
         registry.WriteString(name, link);
     }
-    QStringList menuFilesValues() const
+    QStringList menuFilesValues() const { return menuFilesValuesOf(WinePrefix(prefixPath())); }
+    static QStringList menuFilesValuesOf(const WinePrefix& prefix)
     {
-        RegistryAccess registry{WinePrefix(prefixPath())};
+        RegistryAccess registry{prefix};
         registry.RootKey(RegistryRoot::CurrentUser);
         QStringList names;
         if (registry.OpenKeyReadOnly(QStringLiteral("Software\\Wine\\MenuFiles")))

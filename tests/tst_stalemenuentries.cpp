@@ -1,7 +1,12 @@
 #include "MenuHome.h"
+#include "ScratchWinePrefix.h"
 
+#include "inventory/MenuCleanup.h"
 #include "inventory/StaleMenuEntries.h"
+#include "platform/EntryTrash.h"
 
+#include <QDirIterator>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -17,6 +22,7 @@ private slots:
     void sharedFilesGoWithTheirLastUser();
     void emptiedFolders();
     void desktopEntryThroughTheDesktopFolder();
+    void entriesMadeByRealWine();
 };
 
 // One shortcut with its menu entry; what the shortcut and its program look like decides.
@@ -179,6 +185,87 @@ void TestStaleMenuEntries::desktopEntryThroughTheDesktopFolder()
     StaleMenuEntries strict(WinePrefix(home.prefixPath()), elsewhere);
     strict.scan();
     QVERIFY(strict.entries().isEmpty());
+}
+
+// Wine's menu builder writes the entries and their MenuFiles values; the program goes as an uninstaller
+// that forgets its shortcuts would take it.
+void TestStaleMenuEntries::entriesMadeByRealWine()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(u".local/share"_s)));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(u".config"_s)));
+    auto restore = qScopeGuard([&] {
+        qputenv("HOME", oldHome);
+        qputenv("XDG_DATA_HOME", oldData);
+        qunsetenv("XDG_CONFIG_HOME");
+    });
+
+    ScratchWinePrefix wine;
+    if (const QString why = wine.create(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    QVERIFY(wine.put(wine.driveC(u"windows/notepad.exe"_s), u"Program Files/K App/kapp.exe"_s));
+    QStringList users = QDir(wine.driveC(u"users"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    users.removeAll(u"Public"_s);
+    QCOMPARE(users.size(), 1);
+    // An all-users desktop shortcut: Wine records the desktop entries of those alone in MenuFiles.
+    const QString script = uR"(Set sh = CreateObject("WScript.Shell")
+CreateObject("Scripting.FileSystemObject").CreateFolder("%1\K App")
+Set l = sh.CreateShortcut("%1\K App\K Tool.lnk")
+l.TargetPath = "C:\Program Files\K App\kapp.exe"
+l.Save
+Set d = sh.CreateShortcut("C:\users\Public\Desktop\K Desk.lnk")
+d.TargetPath = "C:\Program Files\K App\kapp.exe"
+d.Save
+)"_s.arg(u"C:\\users\\%1\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"_s.arg(users.first()));
+    QFile vbs(wine.driveC(u"mk.vbs"_s));
+    QVERIFY(vbs.open(QIODevice::WriteOnly) && vbs.write(script.toUtf8()) > 0);
+    vbs.close();
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"WINEPREFIX"_s, wine.path());
+    run.setProcessEnvironment(env);
+    run.start(WineLauncher::wineProgram(), {u"cscript"_s, u"C:\\mk.vbs"_s});
+    QVERIFY(run.waitForFinished(120000));
+    // The menu builder runs after the script; its MenuFiles values reach user.reg when the server ends.
+    QVERIFY(wine.waitForServerExit(120000));
+
+    const WineMenuFolders folders = WineMenuFolders::fromEnvironment();
+    const WinePrefix prefix(wine.path());
+    StaleMenuEntries stale(prefix, folders);
+    stale.scan();
+    QVERIFY(stale.entries().isEmpty());
+
+    QVERIFY(QFile::remove(wine.driveC(u"Program Files/K App/kapp.exe"_s)));
+    stale.scan();
+    QStringList found = MenuHome::menuFilesValuesOf(prefix);
+    for (const StaleMenuEntry& entry : stale.entries())
+        found << entry.name + u": "_s + entry.ownFiles.join(u", "_s);
+    QVERIFY2(stale.entries().size() == 2, qPrintable(found.join(u"\n"_s)));
+    QList<int> all{0, 1};
+    const QStringList files = stale.filesToRemove(all);
+    QStringList names;
+    for (const QString& file : files)
+        names << QFileInfo(file).fileName();
+    for (const QString& made : {u"K Tool.desktop"_s, u"K Desk.desktop"_s, u"wine-Programs-K App-K Tool.menu"_s,
+                                u"wine-Programs-K App.directory"_s})
+        QVERIFY2(names.contains(made), qPrintable(names.join(u", ")));
+    QVERIFY2(
+        std::any_of(names.begin(), names.end(), [](const QString& name) { return name.endsWith(u"_kapp.0.png"_s); }),
+        qPrintable(names.join(u", ")));
+
+    const QStringList valuesBefore = MenuHome::menuFilesValuesOf(prefix);
+    const MenuCleanup::Removed removed = MenuCleanup::remove(prefix, stale, all);
+    for (const QString& file : files)
+        QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
+    QVERIFY(MenuHome::menuFilesValuesOf(prefix).isEmpty());
+    EntryTrash::restore(prefix.path(), removed.recordId, false);
+    for (const QString& file : files)
+        QVERIFY2(QFileInfo::exists(file), qPrintable(file));
+    QCOMPARE(MenuHome::menuFilesValuesOf(prefix), valuesBefore);
 }
 
 QTEST_GUILESS_MAIN(TestStaleMenuEntries)
