@@ -4,7 +4,7 @@
 #include "platform/WinePrefix.h"
 
 #include <QList>
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
