@@ -3,8 +3,8 @@
 #include "platform/WineMenuFolders.h"
 #include "platform/WinePrefix.h"
 
-#include <QList>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
