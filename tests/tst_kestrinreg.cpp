@@ -282,7 +282,11 @@ private slots:
         } else {
             holder = std::make_unique<LockHolder>(WineServer::lockFileCandidates(prefix).first());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(WineServer::isRunning(prefix), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(WineServer::isRunning(prefix),
+                                  qPrintable(u"server state %1, exit %2: %3"_s.arg(server.state())
+                                                 .arg(server.exitCode())
+                                                 .arg(QString::fromLocal8Bit(server.readAllStandardError()))),
+                                  30000);
 
         const Result r = reg(args);
         QVERIFY(r.code > 0);
