@@ -27,6 +27,7 @@ class RecordingLauncher : public CommandLauncher
 {
 public:
     QStringList started;
+    QStringList hostStarted; // program and arguments, joined by blanks
     std::function<void()> command;
     Outcome RunAndWait(const QString&, const QString&, const Progress&) override { return {}; }
     bool start(const QString&, const QString& line) override
@@ -34,6 +35,11 @@ public:
         started << line;
         if (command)
             command();
+        return true;
+    }
+    bool startHostProgram(const QString& program, const QStringList& arguments) override
+    {
+        hostStarted << (QStringList{program} + arguments).join(u' ');
         return true;
     }
 };

@@ -171,6 +171,10 @@ void TestCommandLine::leadingOptions_data()
     QTest::newRow("--prefix with an empty folder")
         << QStringList{u"--prefix"_s, QString(), u"/RPL"_s} << QString() << S::ReportPrintLong << QStringList()
         << u"--prefix needs a value."_s;
+    // --clean-menus is a run of its own: what follows is its own arguments, /QU included.
+    QTest::newRow("--prefix before --clean-menus")
+        << QStringList{u"--prefix"_s, u"/p"_s, u"--clean-menus"_s, u"/QU"_s, u"/f"_s} << u"/p"_s << S::QuietUninstall
+        << QStringList{u"/f"_s} << QString();
     QTest::newRow("unknown option") << QStringList{u"--prefx"_s, u"/p"_s} << QString() << S::None << QStringList{}
                                     << u"Unknown option --prefx."_s;
 }
@@ -189,6 +193,7 @@ void TestCommandLine::leadingOptions()
     QCOMPARE(line.prefixOption(), prefix);
     QCOMPARE(line.switchGiven(), which);
     QCOMPARE(line.names(), names);
+    QCOMPARE(line.cleanMenus(), arguments.contains(u"--clean-menus"_s));
 }
 
 void TestCommandLine::prefixOptionOverWinePrefix()

@@ -43,10 +43,14 @@ void CommandLine::takeLeadingOptions(QStringList& arguments)
                 m_optionError = QStringLiteral("%1 needs a value.").arg(option);
             return taken;
         };
-        if (option == u"--prefix")
+        if (option == u"--prefix") {
             m_prefixOption = value();
-        else
+        } else if (option == u"--clean-menus") {
+            m_cleanMenus = true;
+            return; // a run of its own, whose arguments follow
+        } else {
             m_optionError = QStringLiteral("Unknown option %1.").arg(option);
+        }
         if (!m_optionError.isEmpty())
             return;
     }
@@ -97,10 +101,13 @@ QString CommandLine::commandToRun(const QString& uninstallCommand)
 QString CommandLine::usageText()
 {
     return QStringLiteral("Usage: kestrin [--prefix DIR] [SWITCH [ARGUMENT...]]\n"
+                          "       kestrin [--prefix DIR] --clean-menus [/F]\n"
                           "Lists and removes the programs registered for uninstall in a Wine prefix.\n"
                           "\n"
                           "Options (before the switch):\n"
                           "  --prefix DIR      manage the Wine prefix in DIR\n"
+                          "  --clean-menus [/F] list the menu entries Wine left for programs that have gone;\n"
+                          "                    with /F move them into the entry trash; no window is shown\n"
                           "  --help, --version print this text or the version and end\n"
                           "\n"
                           "Switches (letter case does not matter):\n"

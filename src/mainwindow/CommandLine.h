@@ -31,6 +31,9 @@ public:
     const QString& prefixOption() const { return m_prefixOption; }
     // Why the leading options cannot be used (an unknown option, a missing value); empty when they can.
     const QString& optionError() const { return m_optionError; }
+    // Whether --clean-menus was given; the arguments after it are then all of argument()'s.
+    bool cleanMenus() const { return m_cleanMenus; }
+    const QStringList& arguments() const { return m_arguments; }
 
     Switch switchGiven() const { return m_switch; }
     // The argument at `index` (1 is the one after the switch); empty when there is none.
@@ -67,4 +70,5 @@ private:
     QString m_optionError;
     Switch m_switch = Switch::None;
     bool m_headless = false;
+    bool m_cleanMenus = false;
 };

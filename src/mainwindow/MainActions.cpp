@@ -59,6 +59,7 @@ MainActions::MainActions(QMainWindow* window) : QObject(window)
     PrintorSaveAuditReport1 =
         addItem(file, "PrintorSaveAuditReport1", QStringLiteral("&Print or Save Audit Report ..."));
     RestoreDeletedEntries1 = addItem(file, "RestoreDeletedEntries1", QStringLiteral("&Restore Deleted Entries..."));
+    CleanUpMenuEntries1 = addItem(file, "CleanUpMenuEntries1", QStringLiteral("&Clean Up Menu Entries..."));
     N1 = addSeparator(file, "N1");
     Exit1 = addItem(file, "Exit1", QStringLiteral("&Exit"));
 

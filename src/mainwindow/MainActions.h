@@ -26,6 +26,7 @@ public:
     QAction* NPrefix;
     QAction* PrintorSaveAuditReport1;
     QAction* RestoreDeletedEntries1;
+    QAction* CleanUpMenuEntries1;
     QAction* N1;
     QAction* Exit1;
     // "&Uninstall"

@@ -49,6 +49,7 @@ MainCommands::MainCommands(TfKestrin& window, MainActions& actions)
     bind(actions.newPrograms1, &MainCommands::newPrograms1Click);
     bind(actions.UninstallLog1, &MainCommands::UninstallLog1Click);
     bind(actions.RestoreDeletedEntries1, &MainCommands::RestoreDeletedEntries1Click);
+    bind(actions.CleanUpMenuEntries1, &MainCommands::CleanUpMenuEntries1Click);
     bind(actions.Refresh1, &MainCommands::Refresh1Click);
     bind(actions.HelpTopics1, &MainCommands::HelpTopics1Click);
     bind(actions.Updates1, &MainCommands::Updates1Click);
@@ -182,6 +183,11 @@ void MainCommands::PrintorSaveAuditReport1Click()
 void MainCommands::RestoreDeletedEntries1Click()
 {
     open(Window::RestoreDeletedEntries, false);
+}
+
+void MainCommands::CleanUpMenuEntries1Click()
+{
+    open(Window::CleanUpMenuEntries, false);
 }
 
 void MainCommands::lvProgramsDblClick()

@@ -28,8 +28,9 @@ public:
         AuditReport,
         RestoreDeletedEntries,
         OpenPrefix,
+        CleanUpMenuEntries,
     };
-    static constexpr int WindowCount = 9;
+    static constexpr int WindowCount = 10;
 
     MainCommands(TfKestrin& window, MainActions& actions);
 
@@ -53,6 +54,7 @@ public:
     void UninstallLog1Click();
     void PrintorSaveAuditReport1Click();
     void RestoreDeletedEntries1Click();
+    void CleanUpMenuEntries1Click();
 
     void lvProgramsDblClick();
     void lvProgramsKeyDown();

@@ -19,10 +19,12 @@
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
+#include "inventory/StaleMenuEntries.h"
 #include "inventory/Texts.h"
 #include "platform/KestrinError.h"
 #include "platform/PrefixHealth.h"
 #include "platform/WineServer.h"
+#include "uninstall/TfCleanMenus.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
 #include "uninstall/TfRestore.h"
@@ -197,6 +199,8 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::Uninstall, [this] {
         TfUninstall runner(*this);
         runner.exec();
+        if (runner.state() == TfUninstall::State::Removed)
+            offerMenuCleanup();
     });
     m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
         TfDelete remove(*this);
@@ -229,6 +233,30 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::OpenPrefix, [this] {
         TfOpenPrefix choice(*this);
         choice.exec();
+    });
+    m_commands->setWindowOpener(MainCommands::Window::CleanUpMenuEntries, [this] {
+        TfCleanMenus cleanup(*this, WineMenuFolders::fromEnvironment());
+        if (cleanup.entries().isEmpty()) {
+            MessageBox::message(this, QStringLiteral("No menu entries of removed programs were found."));
+            return;
+        }
+        cleanup.exec();
+    });
+}
+
+void TfKestrin::offerMenuCleanup()
+{
+    runGuarded(this, [this] {
+        StaleMenuEntries stale(m_prefix, WineMenuFolders::fromEnvironment());
+        stale.scan();
+        if (stale.entries().isEmpty())
+            return;
+        const qsizetype count = stale.entries().size();
+        const QString text =
+            QStringLiteral("The menus still hold %1 that Wine made for programs that have gone. Clean them up now?")
+                .arg(count == 1 ? QStringLiteral("an entry") : QStringLiteral("%1 entries").arg(count));
+        if (MessageBox::question(this, MessageBox::applicationTitle(), text) == QMessageBox::Yes)
+            m_commands->CleanUpMenuEntries1Click();
     });
 }
 

@@ -104,6 +104,9 @@ public:
     // Each dropped shortcut, in order, opens one new-entry window filled in from it; the next opens
     // when the previous has closed. Other files are passed over without a word.
     void AddDroppedShortcuts(const QStringList& names);
+    // Run after an uninstall that removed its program: asks once whether to clean up the menu entries
+    // Wine left behind, when there are any.
+    void offerMenuCleanup();
 
     void lvProgramsSelectItem(int row);
     void lvProgramsClick();

@@ -1,11 +1,14 @@
+#include "CleanMenusRun.h"
 #include "CommandLine.h"
 #include "Pictures.h"
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
 #include "platform/PrefixChoice.h"
 #include "platform/TerminationSignals.h"
+#include "platform/WineMenuFolders.h"
 
 #include <QApplication>
+#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -37,13 +40,22 @@ int main(int argc, char* argv[])
         }
     }
 
-    // A run that shows no window must work over SSH or from cron: with no display at all it uses
-    // the offscreen platform instead of failing to connect.
     const CommandLine raw = rawCommandLine(argc, argv);
     if (!raw.optionError().isEmpty()) {
         std::fprintf(stderr, "kestrin: %s\nTry 'kestrin --help'.\n", qUtf8Printable(raw.optionError()));
         return CommandLine::ExitFailed;
     }
+    // Works on files only, so it needs no display and no window.
+    if (raw.cleanMenus()) {
+        QCoreApplication application(argc, argv);
+        QTextStream output(stdout);
+        QTextStream errors(stderr);
+        return runCleanMenus(raw.arguments(), PrefixChoice::startPrefix(raw.prefixOption()),
+                             WineMenuFolders::fromEnvironment(), output, errors);
+    }
+
+    // A run that shows no window must work over SSH or from cron: with no display at all it uses
+    // the offscreen platform instead of failing to connect.
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool windowed = raw.ShowMainWindow();
     const bool headless = noDisplay && !windowed;

@@ -2,6 +2,8 @@
 
 #include "platform/WineLauncher.h"
 
+#include <QProcess>
+
 namespace {
 
 CommandLauncher* s_replacement = nullptr;
@@ -19,4 +21,14 @@ CommandLauncher& CommandLauncher::instance()
 void CommandLauncher::setInstance(CommandLauncher* launcher)
 {
     s_replacement = launcher;
+}
+
+bool CommandLauncher::startHostProgram(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    return process.startDetached();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -29,6 +30,8 @@ public:
     virtual Outcome RunAndWait(const QString& prefixPath, const QString& commandLine, const Progress& progress) = 0;
     // Starts the line and returns without waiting; false when it could not be started.
     virtual bool start(const QString& prefixPath, const QString& commandLine) = 0;
+    // Starts a host program and returns without waiting; false when it could not be started.
+    virtual bool startHostProgram(const QString& program, const QStringList& arguments);
 
     // The process-wide instance. setInstance() does not take ownership; nullptr restores Wine.
     static CommandLauncher& instance();
