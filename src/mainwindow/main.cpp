@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "FirstPaintMark.h"
 #include "Pictures.h"
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
@@ -67,6 +68,7 @@ int main(int argc, char* argv[])
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
     // A failed print run has made the window visible already; show() then only raises it.
+    FirstPaintMark::installIfAsked(fKestrin.lvPrograms);
     if (line.ShowMainWindow() || fKestrin.isVisible())
         fKestrin.show();
     if (fKestrin.endRequested()) {
