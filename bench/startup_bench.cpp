@@ -3,10 +3,11 @@
 // `wine uninstaller --list` on the same prefix when Wine is installed. Each child's peak memory is
 // printed beside its time, with an almost empty prefix (one entry) as the baseline.
 //
-//     startup_bench [--runs N] [KESTRIN ...]
+//     startup_bench [--runs N] [--prefixes DIR] [KESTRIN ...]
 //
 // The programs named (default: the kestrin built beside this benchmark) run in turn, interleaved with
-// Wine's, N times each (default 5); medians are printed.
+// Wine's, N times each (default 5); medians are printed. With --prefixes the prefixes are made in DIR
+// and kept there, for profiling and for later runs, which use them again.
 //
 // With Wine the prefixes are real ones: a base made once by `wineboot -i` is kept in /tmp and copied for
 // each size, and the entries are added to its system.reg in Wine's format.
@@ -215,7 +216,7 @@ QString basePrefix(const QString& scratch, bool wine)
     return base;
 }
 
-QString copyOf(const QString& base, const QString& to)
+void copyOf(const QString& base, const QString& to)
 {
     QDir().mkpath(to);
     // A fresh Wine prefix holds hundreds of megabytes of system files that nobody here writes: they are
@@ -228,7 +229,6 @@ QString copyOf(const QString& base, const QString& to)
         QFile::remove(to + u'/' + hive);
         QFile::copy(base + u'/' + hive, to + u'/' + hive);
     }
-    return to;
 }
 
 struct Outcome
@@ -356,10 +356,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList programs;
     int runs = 5;
+    QString kept;
     const QStringList arguments = app.arguments().mid(1);
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == u"--runs" && i + 1 < arguments.size())
             runs = std::max(1, arguments[++i].toInt());
+        else if (arguments[i] == u"--prefixes" && i + 1 < arguments.size())
+            kept = QDir(arguments[++i]).absolutePath();
         else
             programs.append(QFileInfo(arguments[i]).absoluteFilePath());
     }
@@ -367,13 +370,21 @@ int main(int argc, char** argv)
         programs.append(QStringLiteral(KESTRIN_EXE));
 
     const bool wine = !WineLauncher::wineProgram().isEmpty();
-    QTemporaryDir scratch;
+    QTemporaryDir temporary;
+    const QDir scratch(kept.isEmpty() ? temporary.path() : kept);
+    QDir().mkpath(scratch.path());
     const QString base = basePrefix(scratch.path(), wine);
     std::vector<Prefix> prefixes{
         {u"almost empty"_s, 1, {}, 0, {}, {}}, {u"1,000"_s, 1000, {}, 0, {}, {}}, {u"10,000"_s, 10000, {}, 0, {}, {}}};
     for (Prefix& prefix : prefixes) {
-        prefix.path = copyOf(base, scratch.filePath(u"prefix-%1"_s.arg(prefix.entries)));
-        addEntries(prefix.path, prefix.entries);
+        prefix.path = scratch.filePath(u"prefix-%1"_s.arg(prefix.entries));
+        const QString made = prefix.path + u"/.kestrin-bench-entries"_s;
+        if (!QFile::exists(made)) {
+            QDir(prefix.path).removeRecursively();
+            copyOf(base, prefix.path);
+            addEntries(prefix.path, prefix.entries);
+            writeFile(made, {});
+        }
         prefix.hiveMiB = double(QFileInfo(prefix.path + u"/system.reg"_s).size()) / (1024.0 * 1024.0);
         prefix.kestrin.resize(size_t(programs.size()));
     }
