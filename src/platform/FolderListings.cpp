@@ -16,11 +16,9 @@ QString joined(const QString& hostFolder, const QString& name)
 
 } // namespace
 
-FolderListings::Listing& FolderListings::listing(const QString& hostFolder)
+FolderListings::Listing FolderListings::listingOf(const QString& hostFolder)
 {
-    if (const auto it = m_listings.find(hostFolder); it != m_listings.end())
-        return *it;
-    Listing& listing = m_listings[hostFolder];
+    Listing listing;
     DIR* dir = ::opendir(QFile::encodeName(hostFolder).constData());
     if (!dir)
         return listing;
@@ -89,12 +87,21 @@ FolderListings::Entry FolderListings::entryAt(const QString& hostFolder, Listing
 
 FolderListings::Entry FolderListings::find(const QString& hostFolder, const QString& name)
 {
-    Listing& folder = listing(hostFolder);
+    auto known = m_listings.find(hostFolder);
+    if (known == m_listings.end()) {
+        // Most names are written as they are on disk: one look at the name answers those, and only a
+        // folder where a name is missing is listed.
+        const QString exact = joined(hostFolder, name);
+        if (const Kind kind = kindOnDisk(exact); kind != Kind::None)
+            return {exact, kind};
+        known = m_listings.insert(hostFolder, listingOf(hostFolder));
+    }
+    Listing& folder = *known;
     if (!folder.listed) {
         // A folder we may search but not read still gives its entries by their exact names.
-        const QString path = joined(hostFolder, name);
-        const Kind kind = kindOf(path);
-        return kind == Kind::None ? Entry{} : Entry{path, kind};
+        const QString exact = joined(hostFolder, name);
+        const Kind kind = kindOnDisk(exact);
+        return kind == Kind::None ? Entry{} : Entry{exact, kind};
     }
 
     const QString folded = name.toCaseFolded();

@@ -6,10 +6,12 @@
 
 #include <vector>
 
-// What path look-ups have learnt of host folders: each folder is listed once, and its names are then
-// found by their exact form, without regard to letter case, or by the short name Wine derives (see
-// ShortName), all from memory. Files created, renamed or removed after a folder was listed are not
-// seen, so an object lives only as long as the folders may be taken as unchanged: one scan.
+// What path look-ups have learnt of host folders. A name written as it is on disk is found with one
+// look at it; the first name a folder is missing has the folder listed, once, and from then on its
+// names are found by their exact form, without regard to letter case, or by the short name Wine
+// derives (see ShortName), all from memory. Files created, renamed or removed after a folder was
+// listed are not seen, so an object lives only as long as the folders may be taken as unchanged: one
+// scan.
 class FolderListings
 {
 public:
@@ -53,10 +55,10 @@ private:
         QHash<QString, qsizetype> byShortName; // upper case; only names that are not 8.3 themselves
     };
 
-    Listing& listing(const QString& hostFolder);
+    static Listing listingOf(const QString& hostFolder);
     qsizetype exactIndex(const Listing& listing, const QString& name, const QString& folded) const;
     Entry entryAt(const QString& hostFolder, Listing& listing, qsizetype index);
 
-    QHash<QString, Listing> m_listings; // by host folder
+    QHash<QString, Listing> m_listings; // by host folder, of the folders listed
     QHash<QString, Kind> m_kinds;       // of paths asked about directly
 };

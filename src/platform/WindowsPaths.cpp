@@ -139,22 +139,13 @@ QString WindowsPaths::driveFolder(QChar drive) const
 
 QString WindowsPaths::findEntry(const QString& hostFolder, const QString& name)
 {
-    const QString exact = hostFolder + QLatin1Char('/') + name;
-    if (FolderListings::kindOnDisk(exact) != FolderListings::Kind::None)
-        return exact;
-    // The listing is not kept: this look-up stands alone.
+    // What the folder's listing shows is not kept: this look-up stands alone.
     return FolderListings().find(hostFolder, name).hostPath;
 }
 
 QString WindowsPaths::findUnder(const QString& hostFolder, const QStringList& components)
 {
-    QString current = hostFolder;
-    for (const QString& component : components) {
-        if (current.isEmpty())
-            break;
-        current = findEntry(current, component);
-    }
-    return current;
+    return FolderListings().findUnder(hostFolder, components).hostPath;
 }
 
 bool WindowsPaths::isHostFile(const QString& hostPath)
@@ -184,15 +175,13 @@ FolderListings::Entry WindowsPaths::resolveAsWritten(const QString& windowsPath)
     const auto parsed = parse(windowsPath);
     if (!parsed)
         return {};
+    // Without listings of the caller's, what this look-up learns is not kept.
+    FolderListings once;
+    FolderListings& listings = m_listings ? *m_listings : once;
     const QString drive = driveFolder(parsed->drive);
-    FolderListings::Entry found;
-    if (m_listings) {
-        if (m_listings->kindOf(drive) == Kind::Folder)
-            found = m_listings->findUnder(drive, parsed->components);
-    } else if (isHostFolder(drive)) {
-        found.hostPath = findUnder(drive, parsed->components);
-        found.kind = found.hostPath.isEmpty() ? Kind::None : FolderListings::kindOnDisk(found.hostPath);
-    }
+    if (listings.kindOf(drive) != Kind::Folder)
+        return {};
+    const FolderListings::Entry found = listings.findUnder(drive, parsed->components);
     if (found.kind == Kind::None || (parsed->folderOnly && found.kind != Kind::Folder))
         return {};
     return found;
