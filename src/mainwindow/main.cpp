@@ -67,8 +67,8 @@ int main(int argc, char* argv[])
     TfKestrin fKestrin(WinePrefix::fromEnvironment());
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
-    // A failed print run has made the window visible already; show() then only raises it.
     FirstPaintMark::installIfAsked(fKestrin.lvPrograms);
+    // A failed print run has made the window visible already; show() then only raises it.
     if (line.ShowMainWindow() || fKestrin.isVisible())
         fKestrin.show();
     if (fKestrin.endRequested()) {

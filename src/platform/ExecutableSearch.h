@@ -16,9 +16,9 @@
 // In the Wow64 view of the paths, each folder in C:\windows\system32 is searched in its syswow64 form
 // first.
 //
-// Meant to live for one scan: each folder is resolved and listed on first use and kept (in the folder
-// listings of paths, else in listings of its own), so thousands of look-ups cost a hash look-up per
-// folder. Files created meanwhile are missed.
+// Meant to live for one scan: each folder is resolved on first use, and what the look-ups learn of the
+// folders is kept (in the folder listings of paths, else in listings of its own), so thousands of
+// look-ups list each folder once at most. Files created meanwhile may be missed.
 class ExecutableSearch
 {
 public:

@@ -58,7 +58,7 @@ FolderListings::Listing FolderListings::listingOf(const QString& hostFolder)
     return listing;
 }
 
-qsizetype FolderListings::exactIndex(const Listing& listing, const QString& name, const QString& folded) const
+qsizetype FolderListings::exactIndex(const Listing& listing, const QString& name, const QString& folded)
 {
     const auto it = listing.byFoldedName.constFind(folded);
     if (it == listing.byFoldedName.cend())

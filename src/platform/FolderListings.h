@@ -56,7 +56,7 @@ private:
     };
 
     static Listing listingOf(const QString& hostFolder);
-    qsizetype exactIndex(const Listing& listing, const QString& name, const QString& folded) const;
+    static qsizetype exactIndex(const Listing& listing, const QString& name, const QString& folded);
     Entry entryAt(const QString& hostFolder, Listing& listing, qsizetype index);
 
     QHash<QString, Listing> m_listings; // by host folder, of the folders listed
