@@ -1,5 +1,6 @@
 // scan_bench: how long a whole scan of the program list takes for prefixes of 1,000 and 10,000
-// installed programs, each with a usage record, an existing uninstaller and an icon file.
+// installed programs, each with a usage record, an existing uninstaller and an icon file; how the time
+// grows from one size to the other; and the peak memory of the process that scanned.
 
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
@@ -10,11 +11,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <optional>
+#include <sys/resource.h>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -67,6 +73,14 @@ void makePrefix(const QString& dir, int count)
     QFile::link(u"../drive_c"_s, dir + u"/dosdevices/c:"_s);
 }
 
+struct ChildResult
+{
+    double firstMs = 0;
+    double againMs = 0;
+    int items = 0;
+    double peakMiB = 0;
+};
+
 double scanMillis(const QString& dir, SystemIconList& icons, int* items)
 {
     ProgramListModel model(true);
@@ -79,31 +93,84 @@ double scanMillis(const QString& dir, SystemIconList& icons, int* items)
     return ms;
 }
 
+// One size in a process of its own, so that its peak memory is its own: the first scan parses the hive
+// and meets every file for the first time; later scans find the hive and the icon indexes already
+// known, as a Refresh does.
+int runChild(const QString& dir)
+{
+    SystemIconList icons;
+    icons.addImages({}, {});
+    icons.addImages({}, {});
+    ChildResult result;
+    result.firstMs = scanMillis(dir, icons, &result.items);
+    result.againMs = 1e300;
+    for (int run = 0; run < 3; ++run)
+        result.againMs = std::min(result.againMs, scanMillis(dir, icons, &result.items));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%f %f %d %f\n", result.firstMs, result.againMs, result.items, double(usage.ru_maxrss) / 1024.0);
+    return 0;
+}
+
+std::optional<ChildResult> inChild(const QString& dir)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, dir});
+    if (!child.waitForFinished(600000) || child.exitCode() != 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = child.readAllStandardOutput().simplified().split(' ');
+    if (fields.size() != 4)
+        return std::nullopt;
+    return ChildResult{fields[0].toDouble(), fields[1].toDouble(), fields[2].toInt(), fields[3].toDouble()};
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 } // namespace
 
+// scan_bench [--runs N]: each size scanned in a fresh process N times (default 5), the sizes taking
+// turns; medians are printed.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::printf("%-8s %12s %12s %12s %8s\n", "entries", "first ms", "again ms", "ms/entry", "listed");
-    double firstOf1000 = 0;
-    for (const int count : {1000, 10000}) {
-        QTemporaryDir dir;
-        makePrefix(dir.path(), count);
-        SystemIconList icons;
-        icons.addImages({}, {});
-        icons.addImages({}, {});
-        int items = 0;
-        // The first scan parses the hive and meets every file for the first time; later scans
-        // find the hive and the icon indexes already known, as a Refresh does.
-        const double first = scanMillis(dir.path(), icons, &items);
-        double again = 1e300;
-        for (int run = 0; run < 3; ++run)
-            again = std::min(again, scanMillis(dir.path(), icons, &items));
-        std::printf("%-8d %12.1f %12.1f %12.3f %8d\n", count, first, again, again / count, items);
-        if (count == 1000)
-            firstOf1000 = again;
-        else
-            std::printf("ratio 10,000 / 1,000 (repeat scans): %.1f\n", again / firstOf1000);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() == 3 && arguments[1] == u"--child")
+        return runChild(arguments[2]);
+    int runs = 5;
+    if (arguments.size() == 3 && arguments[1] == u"--runs")
+        runs = std::max(1, arguments[2].toInt());
+
+    const std::array<int, 2> counts{1000, 10000};
+    std::array<QTemporaryDir, 2> dirs;
+    for (size_t i = 0; i < counts.size(); ++i)
+        makePrefix(dirs[i].path(), counts[i]);
+    std::array<std::vector<double>, 2> first, again, peak;
+    std::array<int, 2> items{};
+    for (int round = 0; round < runs; ++round) {
+        for (size_t i = 0; i < counts.size(); ++i) {
+            const auto result = inChild(dirs[i].path());
+            if (!result) {
+                std::fprintf(stderr, "the scan of %d entries failed\n", counts[i]);
+                return 1;
+            }
+            first[i].push_back(result->firstMs);
+            again[i].push_back(result->againMs);
+            peak[i].push_back(result->peakMiB);
+            items[i] = result->items;
+        }
     }
+
+    std::printf("medians of %d runs, each in a process of its own\n", runs);
+    std::printf("%-8s %12s %12s %12s %8s %10s\n", "entries", "first ms", "again ms", "ms/entry", "listed", "peak MiB");
+    for (size_t i = 0; i < counts.size(); ++i)
+        std::printf("%-8d %12.1f %12.1f %12.3f %8d %10.1f\n", counts[i], median(first[i]), median(again[i]),
+                    median(again[i]) / counts[i], items[i], median(peak[i]));
+    std::printf("growth t(10,000) / t(1,000): first scan %.1f, repeat scans %.1f\n",
+                median(first[1]) / median(first[0]), median(again[1]) / median(again[0]));
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfKestrin.h"
 #include "platform/ShellOpen.h"
+#include "platform/SystemIconList.h"
 #include "platform/WineServer.h"
 #include "uninstall/UninstallLog.h"
 
@@ -76,6 +77,8 @@ private Q_SLOTS:
     void changesViewStyle();
     void showsTheNoteOfTheSelection_data();
     void showsTheNoteOfTheSelection();
+    void drawsEachDecorationAtTheSizeShown_data();
+    void drawsEachDecorationAtTheSizeShown();
     void searches_data();
     void searches();
     void searchesAnEmptyList();
@@ -221,6 +224,45 @@ void TestMainWindow::changesViewStyle()
     // A header click leaves the list in name order.
     QTest::mouseClick(table->header()->viewport(), Qt::LeftButton, {}, QPoint(10, table->header()->height() / 2));
     QCOMPARE(table->model()->index(0, 0).data().toString(), fixtureNames[0]);
+}
+
+void TestMainWindow::drawsEachDecorationAtTheSizeShown_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::newRow("large icons") << int(ProgramListView::LargeIcons);
+    QTest::newRow("small icons, after the large ones") << int(ProgramListView::SmallIcons);
+    QTest::newRow("details") << int(ProgramListView::Details);
+}
+
+// Decorations are composed when first drawn, at the size of the style shown: the warning sign beside
+// (small) or at the lower left of (large) the entry's icon, each as the icon list has it.
+void TestMainWindow::drawsEachDecorationAtTheSizeShown()
+{
+    QFETCH(int, style);
+    auto window = makeWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    if (style != ProgramListView::LargeIcons)
+        window->ChangeViewStyle(ProgramListView::LargeIcons);
+    window->ChangeViewStyle(style);
+    QAbstractItemView* view = window->lvPrograms->currentView();
+    const bool large = style == ProgramListView::LargeIcons;
+    const int side = large ? 32 : 16;
+    SystemIconList& icons = window->iconList();
+    const QImage sign = icons.smallImage(window->WarningIconIndex());
+    for (const int row : {2, 3}) {
+        const InstalledProgram& program = window->programList().at(row);
+        const QIcon decoration = view->model()->index(row, 0).data(Qt::DecorationRole).value<QIcon>();
+        const QImage drawn = decoration.pixmap(view->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(drawn.size(), view->iconSize());
+        const QImage icon = large ? icons.largeImage(program.IconIndex) : icons.smallImage(program.IconIndex);
+        QCOMPARE(drawn.copy(16, 0, side, side), icon.convertToFormat(QImage::Format_ARGB32));
+        const QImage signArea = drawn.copy(0, side - 16, 16, 16);
+        if (program.UninstallerMissing == window->WarningIconIndex())
+            QCOMPARE(signArea, sign.convertToFormat(QImage::Format_ARGB32));
+        else
+            QCOMPARE(signArea.pixel(8, 8), qRgba(0, 0, 0, 0));
+    }
 }
 
 void TestMainWindow::showsTheNoteOfTheSelection_data()

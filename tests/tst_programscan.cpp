@@ -46,6 +46,7 @@ private Q_SLOTS:
     void checksEachViewAsItsProgramsSeeIt();
     void sortsLikeUnicodeInTheCLocale();
     void findsIconsInOrder();
+    void seesWhatChangedOnDiskAtTheNextScan();
 
 private:
     void touch(const QString& windowsStylePath) const;
@@ -374,6 +375,38 @@ void TestProgramScan::findsIconsInOrder()
     const int before = iconOf(u"\\Twin1"_s);
     ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
     QCOMPARE(iconOf(u"\\Twin1"_s), before);
+}
+
+// A scan lists each folder once and keeps what it saw only for itself: the next scan of the same
+// window sees files that came or went, also under another letter case.
+void TestProgramScan::seesWhatChangedOnDiskAtTheNextScan()
+{
+    addEntry(RegistryRoot::LocalMachine, uninstall + u"\\Later"_s, u"Later"_s, u"\"C:\\LATER\\tool\\un.exe\" /S"_s);
+    TestDrive::setString(*m_prefix, RegistryRoot::LocalMachine, uninstall + u"\\Later"_s, u"DisplayIcon"_s,
+                         u"C:\\later\\Tool\\app.exe,0"_s);
+    ProgramScan scan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own);
+    ProgramListModel model(true);
+    const auto later = [&] {
+        for (int i = 0; i < model.count(); ++i) {
+            if (model.at(i).Name == u"Later")
+                return model.at(i);
+        }
+        return InstalledProgram();
+    };
+
+    scan.RefreshProgramList(model);
+    QCOMPARE(later().UninstallerMissing, m_warning);
+    QCOMPARE(later().IconIndex, m_own);
+
+    touch(u"Later/TOOL/UN.EXE"_s);
+    touch(u"Later/TOOL/App.exe"_s);
+    scan.RefreshProgramList(model);
+    QCOMPARE(later().UninstallerMissing, -1);
+    QCOMPARE(later().IconIndex, m_icons.indexOfFile(host(u"Later/TOOL/App.exe"_s)));
+
+    QVERIFY(QFile::remove(host(u"Later/TOOL/UN.EXE"_s)));
+    scan.RefreshProgramList(model);
+    QCOMPARE(later().UninstallerMissing, m_warning);
 }
 
 QTEST_GUILESS_MAIN(TestProgramScan)

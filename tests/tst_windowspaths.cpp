@@ -38,6 +38,7 @@ private Q_SLOTS:
 
 private:
     TestPrefix m_prefix;
+    std::shared_ptr<FolderListings> m_listings = std::make_shared<FolderListings>();
 };
 
 void TestWindowsPaths::initTestCase()
@@ -145,7 +146,13 @@ void TestWindowsPaths::exists()
 {
     QFETCH(QString, path);
     QFETCH(bool, exists);
-    QCOMPARE(WindowsPaths(WinePrefix(m_prefix.path()), viewOfRow()).Exists(path), exists);
+    const WinePrefix prefix(m_prefix.path());
+    QCOMPARE(WindowsPaths(prefix, viewOfRow()).Exists(path), exists);
+    // Answered from listings that every row shares, as the look-ups of one scan share them.
+    const WindowsPaths listed(prefix, viewOfRow(), m_listings);
+    QCOMPARE(listed.Exists(path), exists);
+    QCOMPARE(listed.hostFile(path).isEmpty(), !exists);
+    QCOMPARE(listed.hostPath(path), WindowsPaths(prefix, viewOfRow()).hostPath(path));
 }
 
 void TestWindowsPaths::readsTheProgramPath()

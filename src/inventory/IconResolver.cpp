@@ -12,12 +12,14 @@ IconResolver::IconResolver(SystemIconIndexFn systemIconIndex, int ownIconIndex, 
 {}
 
 IconResolver::SystemIconIndexFn IconResolver::throughPrefix(const WinePrefix& prefix,
-                                                            std::function<int(const QString& hostFile)> lookup)
+                                                            std::function<int(const QString& hostFile)> lookup,
+                                                            std::shared_ptr<FolderListings> listings)
 {
-    return [native = WindowsPaths(prefix, PathView::Native), wow64 = WindowsPaths(prefix, PathView::Wow64),
+    return [native = WindowsPaths(prefix, PathView::Native, listings),
+            wow64 = WindowsPaths(prefix, PathView::Wow64, listings),
             lookup = std::move(lookup)](const QString& file, PathView view) {
-        const QString host = (view == PathView::Wow64 ? wow64 : native).hostPath(file);
-        return WindowsPaths::isHostFile(host) ? lookup(host) : -1;
+        const QString host = (view == PathView::Wow64 ? wow64 : native).hostFile(file);
+        return host.isEmpty() ? -1 : lookup(host);
     };
 }
 

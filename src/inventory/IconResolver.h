@@ -25,9 +25,10 @@ public:
     // expand, references stay as written.
     IconResolver(SystemIconIndexFn systemIconIndex, int ownIconIndex, ExpandFn expand = {});
 
-    // Wraps a lookup by host file so that it is asked only for existing files of the prefix.
-    static SystemIconIndexFn throughPrefix(const WinePrefix& prefix,
-                                           std::function<int(const QString& hostFile)> lookup);
+    // Wraps a lookup by host file so that it is asked only for existing files of the prefix. Given folder
+    // listings, the prefix's folders are looked at through them (see WindowsPaths).
+    static SystemIconIndexFn throughPrefix(const WinePrefix& prefix, std::function<int(const QString& hostFile)> lookup,
+                                           std::shared_ptr<FolderListings> listings = {});
 
     // The first icon among: the display icon, the usage record's program path, the uninstall command,
     // this program's own icon. -1 when none has one.

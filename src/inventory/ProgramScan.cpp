@@ -71,12 +71,15 @@ void ProgramScan::RefreshProgramList(ProgramListModel& model)
 
     SystemIconList& iconList = m_icons;
     PrefixEnvironment::Expander expander(m_prefix);
+    // Thousands of entries name files in far fewer folders: each is listed once for this scan, and
+    // the next scan lists it again, so that it sees what changed on disk meanwhile.
+    const auto listings = std::make_shared<FolderListings>();
     Pass pass{
-        model, UninstallResolver(m_prefix),
-        IconResolver(IconResolver::throughPrefix(
-                         m_prefix, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }),
-                     m_ownIconIndex,
-                     [&expander](const QString& text, PathView view) { return expander.expand(text, view); })};
+        model, UninstallResolver(m_prefix, listings),
+        IconResolver(
+            IconResolver::throughPrefix(
+                m_prefix, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }, listings),
+            m_ownIconIndex, [&expander](const QString& text, PathView view) { return expander.expand(text, view); })};
 
     RegistryAccess reg(m_prefix);
     BatchGuard batch(model);

@@ -42,9 +42,10 @@ QString withoutLongPathPrefix(const QString& cmd)
 
 } // namespace
 
-UninstallResolver::UninstallResolver(const WinePrefix& prefix)
-    : m_expander(prefix), m_views{View{WindowsPaths(prefix, PathView::Native), {}},
-                                  View{WindowsPaths(prefix, PathView::Wow64), {}}}
+UninstallResolver::UninstallResolver(const WinePrefix& prefix, std::shared_ptr<FolderListings> listings)
+    : m_expander(prefix), m_listings(listings ? std::move(listings) : std::make_shared<FolderListings>()),
+      m_views{View{WindowsPaths(prefix, PathView::Native, m_listings), {}},
+              View{WindowsPaths(prefix, PathView::Wow64, m_listings), {}}}
 {}
 
 UninstallResolver::UninstallResolver(const WinePrefix& prefix, const QString& searchPath) : UninstallResolver(prefix)

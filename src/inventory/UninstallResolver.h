@@ -18,11 +18,12 @@
 // C:\windows\system32, C:\Program Files (x86) for %ProgramFiles%), then the native ones.
 //
 // Make one per scan: the prefix's PATH and variables are read from the registry on the first command
-// that needs them, then kept with the search's folder listings.
+// that needs them, then kept, and each folder is listed once (in the listings given, which the scan's
+// other look-ups may share, else in listings of its own).
 class UninstallResolver
 {
 public:
-    explicit UninstallResolver(const WinePrefix& prefix);
+    explicit UninstallResolver(const WinePrefix& prefix, std::shared_ptr<FolderListings> listings = {});
     // With the search path given instead of read from the registry.
     UninstallResolver(const WinePrefix& prefix, const QString& searchPath);
     ~UninstallResolver();
@@ -49,5 +50,6 @@ private:
 
     PrefixEnvironment::Expander m_expander;
     std::optional<QString> m_searchPath; // given, or read once
+    std::shared_ptr<FolderListings> m_listings;
     std::array<View, 2> m_views;
 };

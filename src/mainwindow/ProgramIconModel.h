@@ -9,6 +9,9 @@ class SystemIconList;
 // The program list as the views show it: each name gets its picture from the run's icon list, with
 // the state image (the warning sign of a missing uninstaller) drawn beside it. Every item reserves the
 // state image's place, so names line up whether or not they carry the sign.
+//
+// A decoration is composed, and its file's icon read, only when a view first paints it, at the size
+// that view shows; asking for it (as layout and size hints do) costs nothing.
 class ProgramIconModel : public QIdentityProxyModel
 {
     Q_OBJECT
@@ -26,6 +29,6 @@ private:
     QIcon decoration(int iconIndex, int stateIndex) const;
 
     SystemIconList& m_icons;
-    // Indexes keep their pictures for the whole run, so a decoration is drawn once per pair.
+    // Indexes keep their pictures for the whole run, so a decoration is composed once per pair and size.
     mutable QHash<quint64, QIcon> m_cache;
 };

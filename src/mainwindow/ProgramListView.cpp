@@ -108,6 +108,9 @@ void ProgramListView::setViewStyle(ViewStyle style)
         m_icons->setIconSize(style == LargeIcons ? ProgramIconModel::LargeDecoration
                                                  : ProgramIconModel::SmallDecoration);
         m_icons->setGridSize(style == LargeIcons ? largeIconGrid : style == SmallIcons ? smallIconGrid : QSize());
+        // Every item of the large-icon style has the same size, its caption cut to one line, so layout
+        // asks one item instead of each. The other styles give each item the width of its caption.
+        m_icons->setUniformItemSizes(style == LargeIcons);
         m_icons->setSpacing(style == List ? 2 : 0);
         setCurrentWidget(m_icons);
     }

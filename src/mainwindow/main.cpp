@@ -1,5 +1,6 @@
 #include "CleanMenusRun.h"
 #include "CommandLine.h"
+#include "FirstPaintMark.h"
 #include "Pictures.h"
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
@@ -84,6 +85,7 @@ int main(int argc, char* argv[])
     TfKestrin fKestrin(PrefixChoice::startPrefix(line.prefixOption()));
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &fKestrin, &QWidget::close);
+    FirstPaintMark::installIfAsked(fKestrin.lvPrograms);
     // A failed print run has made the window visible already; show() then only raises it.
     if (line.ShowMainWindow() || fKestrin.isVisible())
         fKestrin.show();

@@ -1,11 +1,6 @@
 #include "ExecutableSearch.h"
 
-#include "ShortName.h"
-
-#include <QFile>
 #include <QSet>
-
-#include <dirent.h>
 
 namespace {
 
@@ -61,8 +56,9 @@ bool isUnixPath(QStringView folder)
 
 } // namespace
 
-ExecutableSearch::ExecutableSearch(WindowsPaths paths, const QString& pathVariable)
-    : m_paths(std::move(paths)), m_nativePaths(m_paths.prefix())
+ExecutableSearch::ExecutableSearch(const WindowsPaths& paths, const QString& pathVariable)
+    : m_listings(paths.listings() ? paths.listings() : std::make_shared<FolderListings>()),
+      m_paths(paths.prefix(), paths.view(), m_listings), m_nativePaths(paths.prefix(), PathView::Native, m_listings)
 {
     QStringList candidates{withoutTrailingSeparators(WindowsPaths::SystemDir()), QStringLiteral("C:\\windows\\system"),
                            withoutTrailingSeparators(WindowsPaths::WindowsDir())};
@@ -123,10 +119,11 @@ QString ExecutableSearch::find(const QString& name) const
 const QString& ExecutableSearch::hostFolder(Folder& folder) const
 {
     if (!folder.resolved) {
-        folder.hostPath =
-            isUnixPath(folder.windowsPath) ? folder.windowsPath : m_nativePaths.hostPath(folder.windowsPath);
-        if (!WindowsPaths::isHostFolder(folder.hostPath))
-            folder.hostPath.clear();
+        if (isUnixPath(folder.windowsPath))
+            folder.hostPath =
+                m_listings->kindOf(folder.windowsPath) == FolderListings::Kind::Folder ? folder.windowsPath : QString();
+        else
+            folder.hostPath = m_nativePaths.hostPath(folder.windowsPath + QLatin1Char('\\'));
         folder.resolved = true;
     }
     return folder.hostPath;
@@ -141,7 +138,7 @@ bool ExecutableSearch::findBelowFolder(Folder& folder, const QString& relativeNa
     const auto parsed = WindowsPaths::parse(QString(QStringLiteral("c:\\") + relativeName));
     if (!parsed || parsed->components.isEmpty() || hostFolder(folder).isEmpty())
         return false;
-    return WindowsPaths::isHostFile(WindowsPaths::findUnder(folder.hostPath, parsed->components));
+    return m_listings->findUnder(folder.hostPath, parsed->components).kind == FolderListings::Kind::File;
 }
 
 bool ExecutableSearch::findInFolder(Folder& folder, const QString& name) const
@@ -150,46 +147,7 @@ bool ExecutableSearch::findInFolder(Folder& folder, const QString& name) const
         return false;
     if (hostFolder(folder).isEmpty())
         return false;
-
-    // The exact name decides when it exists, as in a lookup without the listing.
-    const QString exact = folder.hostPath + QLatin1Char('/') + name;
-    if (QFile::exists(exact))
-        return WindowsPaths::isHostFile(exact);
-
-    if (!folder.listed) {
-        folder.listed = true;
-        if (DIR* dir = ::opendir(QFile::encodeName(folder.hostPath).constData())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const QString entryName = QFile::decodeName(entry->d_name);
-                if (entryName == u"." || entryName == u"..")
-                    continue;
-                const QString key = entryName.toCaseFolded();
-                if (!folder.byFoldedName.contains(key))
-                    folder.byFoldedName.insert(key, folder.entries.size());
-                folder.entries.append(entryName);
-            }
-            ::closedir(dir);
-        }
-    }
-
-    // As in Wine's lookup, the first entry in directory order that matches either way.
-    qsizetype match = -1;
-    if (const auto it = folder.byFoldedName.constFind(name.toCaseFolded()); it != folder.byFoldedName.cend())
-        match = *it;
-    if (ShortName::isLegal8Dot3(name)) {
-        if (!folder.shortNamesHashed) {
-            folder.shortNamesHashed = true;
-            for (qsizetype i = 0; i < folder.entries.size(); ++i) {
-                if (ShortName::isLegal8Dot3(folder.entries[i]))
-                    continue; // such a name is its own short name
-                const QString shortName = ShortName::hashed(folder.entries[i]);
-                if (!folder.byShortName.contains(shortName))
-                    folder.byShortName.insert(shortName, i);
-            }
-        }
-        const auto it = folder.byShortName.constFind(name.toUpper());
-        if (it != folder.byShortName.cend() && (match < 0 || *it < match))
-            match = *it;
-    }
-    return match >= 0 && WindowsPaths::isHostFile(folder.hostPath + QLatin1Char('/') + folder.entries[match]);
+    // As in Wine's lookup: the exact name when it exists, else the first entry in directory order that
+    // matches without regard to case or by its short name.
+    return m_listings->find(folder.hostPath, name).kind == FolderListings::Kind::File;
 }

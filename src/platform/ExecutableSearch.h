@@ -2,7 +2,6 @@
 
 #include "platform/WindowsPaths.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -17,13 +16,14 @@
 // In the Wow64 view of the paths, each folder in C:\windows\system32 is searched in its syswow64 form
 // first.
 //
-// Meant to live for one scan: each folder is resolved and listed on first use and kept, so thousands of
-// look-ups cost a hash look-up per folder. Files created meanwhile under a new letter case are missed.
+// Meant to live for one scan: each folder is resolved on first use, and what the look-ups learn of the
+// folders is kept (in the folder listings of paths, else in listings of its own), so thousands of
+// look-ups list each folder once at most. Files created meanwhile may be missed.
 class ExecutableSearch
 {
 public:
     // pathVariable: the program PATH, already expanded, folders separated by ";".
-    ExecutableSearch(WindowsPaths paths, const QString& pathVariable);
+    ExecutableSearch(const WindowsPaths& paths, const QString& pathVariable);
     ~ExecutableSearch();
 
     // The Windows path of the file found, empty when none is.
@@ -39,17 +39,13 @@ private:
         QString windowsPath; // or a Unix path, from WINEPATH
         bool resolved = false;
         QString hostPath; // empty when the folder does not exist
-        bool listed = false;
-        QStringList entries;                    // in directory order
-        QHash<QString, qsizetype> byFoldedName; // the first entry of each name, by position
-        bool shortNamesHashed = false;
-        QHash<QString, qsizetype> byShortName; // upper case; only entries whose own name is not 8.3
     };
 
     const QString& hostFolder(Folder& folder) const;
     bool findInFolder(Folder& folder, const QString& name) const;
     bool findBelowFolder(Folder& folder, const QString& relativeName) const;
 
+    std::shared_ptr<FolderListings> m_listings;
     WindowsPaths m_paths;
     WindowsPaths m_nativePaths; // for the folders, which are already redirected where needed
     mutable std::vector<Folder> m_folders;

@@ -483,7 +483,7 @@ QByteArray iconFromFile(const QString& path, int index)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     // Read, not mapped: a file that another program shortens while it is mapped would kill us with
-    // SIGBUS. Each file is read once per run.
+    // SIGBUS. Each file is read once per size shown in a run.
     if (file.size() > kMaxReadBytes)
         return {};
     const QByteArray bytes = file.readAll();

@@ -1,5 +1,6 @@
 #include "SystemIconList.h"
 
+#include "PaintedImage.h"
 #include "PeIconReader.h"
 
 #include <QFileInfo>
@@ -18,7 +19,7 @@ int SystemIconList::indexOfFile(const QString& hostPath)
     int index = m_indexByPath.value(canonical, -1);
     if (index < 0) {
         index = count();
-        m_entries.push_back(Entry{canonical, false, {}, {}});
+        m_entries.push_back(Entry{canonical, false, false, {}, {}});
         m_indexByPath.insert(canonical, index);
     }
     m_indexByPath.insert(hostPath, index);
@@ -27,7 +28,7 @@ int SystemIconList::indexOfFile(const QString& hostPath)
 
 int SystemIconList::addImages(const QImage& small, const QImage& large)
 {
-    m_entries.push_back(Entry{QString(), true, small, large});
+    m_entries.push_back(Entry{QString(), true, true, small, large});
     return count() - 1;
 }
 
@@ -35,30 +36,30 @@ QImage SystemIconList::smallImage(int index)
 {
     if (index < 0 || index >= count())
         return {};
-    decode(m_entries[size_t(index)]);
-    return m_entries[size_t(index)].small;
+    Entry& entry = m_entries[size_t(index)];
+    if (!entry.smallDecoded) {
+        entry.small = decode(entry.hostPath, SmallSize);
+        entry.smallDecoded = true;
+    }
+    return entry.small;
 }
 
 QImage SystemIconList::largeImage(int index)
 {
     if (index < 0 || index >= count())
         return {};
-    decode(m_entries[size_t(index)]);
-    return m_entries[size_t(index)].large;
+    Entry& entry = m_entries[size_t(index)];
+    if (!entry.largeDecoded) {
+        entry.large = decode(entry.hostPath, LargeSize);
+        entry.largeDecoded = true;
+    }
+    return entry.large;
 }
 
-void SystemIconList::decode(Entry& entry)
+QImage SystemIconList::decode(const QString& hostPath, int size)
 {
-    if (entry.decoded)
-        return;
-    entry.decoded = true;
-    const QByteArray ico = PeIconReader::iconFromFile(entry.hostPath, 0);
-    entry.small = PeIconReader::imageFromIcon(ico, SmallSize);
-    entry.large = PeIconReader::imageFromIcon(ico, LargeSize);
-    if (entry.small.isNull())
-        entry.small = genericFileImage(entry.hostPath, SmallSize);
-    if (entry.large.isNull())
-        entry.large = genericFileImage(entry.hostPath, LargeSize);
+    const QImage image = PeIconReader::imageFromIcon(PeIconReader::iconFromFile(hostPath, 0), size);
+    return image.isNull() ? genericFileImage(hostPath, size) : image;
 }
 
 QImage genericFileImage(const QString& fileName, int size)
@@ -66,27 +67,25 @@ QImage genericFileImage(const QString& fileName, int size)
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     const bool program = suffix == QStringLiteral("exe") || suffix == QStringLiteral("com") ||
                          suffix == QStringLiteral("scr") || suffix == QStringLiteral("bat");
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size / 16.0;
-    if (program) {
-        // A window with a title bar.
-        p.setPen(QPen(QColor(40, 60, 110), s));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(1.5 * s, 2.5 * s, 13 * s, 11 * s));
-        p.fillRect(QRectF(2 * s, 3 * s, 12 * s, 3 * s), QColor(50, 90, 180));
-    } else {
-        // A page with a folded corner.
-        QPolygonF page;
-        page << QPointF(3 * s, 1.5 * s) << QPointF(10 * s, 1.5 * s) << QPointF(13 * s, 4.5 * s)
-             << QPointF(13 * s, 14.5 * s) << QPointF(3 * s, 14.5 * s);
-        p.setPen(QPen(QColor(90, 90, 90), s));
-        p.setBrush(Qt::white);
-        p.drawPolygon(page);
-        p.drawLine(QPointF(10 * s, 1.5 * s), QPointF(10 * s, 4.5 * s));
-        p.drawLine(QPointF(10 * s, 4.5 * s), QPointF(13 * s, 4.5 * s));
-    }
-    return image;
+    return paintedImage(QSize(size, size), [size, program](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size / 16.0;
+        if (program) {
+            // A window with a title bar.
+            p.setPen(QPen(QColor(40, 60, 110), s));
+            p.setBrush(Qt::white);
+            p.drawRect(QRectF(1.5 * s, 2.5 * s, 13 * s, 11 * s));
+            p.fillRect(QRectF(2 * s, 3 * s, 12 * s, 3 * s), QColor(50, 90, 180));
+        } else {
+            // A page with a folded corner.
+            QPolygonF page;
+            page << QPointF(3 * s, 1.5 * s) << QPointF(10 * s, 1.5 * s) << QPointF(13 * s, 4.5 * s)
+                 << QPointF(13 * s, 14.5 * s) << QPointF(3 * s, 14.5 * s);
+            p.setPen(QPen(QColor(90, 90, 90), s));
+            p.setBrush(Qt::white);
+            p.drawPolygon(page);
+            p.drawLine(QPointF(10 * s, 1.5 * s), QPointF(10 * s, 4.5 * s));
+            p.drawLine(QPointF(10 * s, 4.5 * s), QPointF(13 * s, 4.5 * s));
+        }
+    });
 }

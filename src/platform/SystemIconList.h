@@ -8,8 +8,9 @@
 
 // The one icon list of the run, shared by the small and the large views: an index per existing file,
 // reused for that file until the program ends. A file's pictures come from its own icon resources
-// (PE .exe/.dll/.scr or an .ico file), else a generic picture of its kind; they are decoded only when
-// first shown, so a scan costs a lookup per file.
+// (PE .exe/.dll/.scr or an .ico file), else a generic picture of its kind; each size is read and
+// decoded only when first asked for, so a scan costs a lookup per file and a list shown in one size
+// never holds the other.
 class SystemIconList
 {
 public:
@@ -31,11 +32,12 @@ private:
     struct Entry
     {
         QString hostPath; // empty for added pictures
-        bool decoded = false;
+        bool smallDecoded = false;
+        bool largeDecoded = false;
         QImage small;
         QImage large;
     };
-    void decode(Entry& entry);
+    static QImage decode(const QString& hostPath, int size);
 
     std::vector<Entry> m_entries;
     QHash<QString, int> m_indexByPath;

@@ -1,12 +1,5 @@
 #include "WindowsPaths.h"
 
-#include "ShortName.h"
-
-#include <QFile>
-
-#include <dirent.h>
-#include <sys/stat.h>
-
 namespace {
 
 bool isSeparator(QChar c)
@@ -18,11 +11,6 @@ bool isAsciiLetter(QChar c)
 {
     const char16_t u = c.unicode();
     return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z');
-}
-
-bool statHost(const QString& hostPath, struct stat& info)
-{
-    return ::stat(QFile::encodeName(hostPath).constData(), &info) == 0;
 }
 
 // "\\?\C:\..." and "\??\C:\..." name what "C:\..." names.
@@ -55,7 +43,9 @@ bool isSharedSystemFolder(const QStringList& below)
 
 } // namespace
 
-WindowsPaths::WindowsPaths(WinePrefix prefix, PathView view) : m_prefix(std::move(prefix)), m_view(view) {}
+WindowsPaths::WindowsPaths(WinePrefix prefix, PathView view, std::shared_ptr<FolderListings> listings)
+    : m_prefix(std::move(prefix)), m_view(view), m_listings(std::move(listings))
+{}
 
 std::optional<QString> WindowsPaths::redirected(const QString& windowsPath)
 {
@@ -144,84 +134,71 @@ std::optional<WindowsPaths::DrivePath> WindowsPaths::parse(QStringView windowsPa
 
 QString WindowsPaths::driveFolder(QChar drive) const
 {
-    const QString folder = m_prefix.path() + QStringLiteral("/dosdevices/") + drive + QLatin1Char(':');
-    return isHostFolder(folder) ? folder : QString();
+    return m_prefix.path() + QStringLiteral("/dosdevices/") + drive + QLatin1Char(':');
 }
 
 QString WindowsPaths::findEntry(const QString& hostFolder, const QString& name)
 {
-    const QString exact = hostFolder + QLatin1Char('/') + name;
-    struct stat info;
-    if (statHost(exact, info))
-        return exact;
-
-    // As Wine does: the first entry in directory order whose name matches without regard to case, or
-    // whose derived short name does when name is a legal 8.3 name.
-    DIR* dir = ::opendir(QFile::encodeName(hostFolder).constData());
-    if (!dir)
-        return QString();
-    const bool shortForm = ShortName::isLegal8Dot3(name);
-    QString match;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QString entryName = QFile::decodeName(entry->d_name);
-        if (entryName == u"." || entryName == u"..")
-            continue;
-        if (sameName(entryName, name) || (shortForm && ShortName::matches(entryName, name))) {
-            match = hostFolder + QLatin1Char('/') + entryName;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return match;
+    // What the folder's listing shows is not kept: this look-up stands alone.
+    return FolderListings().find(hostFolder, name).hostPath;
 }
 
 QString WindowsPaths::findUnder(const QString& hostFolder, const QStringList& components)
 {
-    QString current = hostFolder;
-    for (const QString& component : components) {
-        if (current.isEmpty())
-            break;
-        current = findEntry(current, component);
-    }
-    return current;
+    return FolderListings().findUnder(hostFolder, components).hostPath;
 }
 
 bool WindowsPaths::isHostFile(const QString& hostPath)
 {
-    struct stat info;
-    return !hostPath.isEmpty() && statHost(hostPath, info) && S_ISREG(info.st_mode);
+    return !hostPath.isEmpty() && FolderListings::kindOnDisk(hostPath) == FolderListings::Kind::File;
 }
 
 bool WindowsPaths::isHostFolder(const QString& hostPath)
 {
-    struct stat info;
-    return !hostPath.isEmpty() && statHost(hostPath, info) && S_ISDIR(info.st_mode);
+    return !hostPath.isEmpty() && FolderListings::kindOnDisk(hostPath) == FolderListings::Kind::Folder;
+}
+
+FolderListings::Entry WindowsPaths::resolve(const QString& windowsPath) const
+{
+    if (m_view == PathView::Wow64) {
+        if (const auto redirect = redirected(windowsPath)) {
+            if (FolderListings::Entry found = resolveAsWritten(*redirect); !found.hostPath.isEmpty())
+                return found;
+        }
+    }
+    return resolveAsWritten(windowsPath);
+}
+
+FolderListings::Entry WindowsPaths::resolveAsWritten(const QString& windowsPath) const
+{
+    using Kind = FolderListings::Kind;
+    const auto parsed = parse(windowsPath);
+    if (!parsed)
+        return {};
+    // Without listings of the caller's, what this look-up learns is not kept.
+    FolderListings once;
+    FolderListings& listings = m_listings ? *m_listings : once;
+    const QString drive = driveFolder(parsed->drive);
+    if (listings.kindOf(drive) != Kind::Folder)
+        return {};
+    const FolderListings::Entry found = listings.findUnder(drive, parsed->components);
+    if (found.kind == Kind::None || (parsed->folderOnly && found.kind != Kind::Folder))
+        return {};
+    return found;
 }
 
 QString WindowsPaths::hostPath(const QString& windowsPath) const
 {
-    if (m_view == PathView::Wow64) {
-        if (const auto redirect = redirected(windowsPath)) {
-            if (QString host = hostPathAsWritten(*redirect); !host.isEmpty())
-                return host;
-        }
-    }
-    return hostPathAsWritten(windowsPath);
+    return resolve(windowsPath).hostPath;
 }
 
-QString WindowsPaths::hostPathAsWritten(const QString& windowsPath) const
+QString WindowsPaths::hostFile(const QString& windowsPath) const
 {
-    const auto parsed = parse(windowsPath);
-    if (!parsed)
-        return QString();
-    const QString current = findUnder(driveFolder(parsed->drive), parsed->components);
-    struct stat info;
-    if (current.isEmpty() || !statHost(current, info) || (parsed->folderOnly && !S_ISDIR(info.st_mode)))
-        return QString();
-    return current;
+    FolderListings::Entry found = resolve(windowsPath);
+    return found.kind == FolderListings::Kind::File ? std::move(found.hostPath) : QString();
 }
 
 bool WindowsPaths::Exists(const QString& windowsPath) const
 {
-    return isHostFile(hostPath(windowsPath));
+    return resolve(windowsPath).kind == FolderListings::Kind::File;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/FolderListings.h"
 #include "platform/WinePrefix.h"
 
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
+#include <memory>
 #include <optional>
 
 // How a program sees the prefix's files. A 32-bit program in a 64-bit prefix finds the 32-bit system
@@ -28,10 +30,14 @@ enum class PathView
 //
 // In the Wow64 view a path into C:\windows\system32 (except the few subfolders Windows shares between
 // the two kinds of program) resolves to C:\windows\syswow64 first, then as written.
+//
+// Given folder listings, look-ups answer from them (see FolderListings), so that the many look-ups of
+// one scan cost one listing per folder; without, each look-up asks the disk.
 class WindowsPaths
 {
 public:
-    explicit WindowsPaths(WinePrefix prefix, PathView view = PathView::Native);
+    explicit WindowsPaths(WinePrefix prefix, PathView view = PathView::Native,
+                          std::shared_ptr<FolderListings> listings = {});
 
     // The system and the Windows folder of every prefix, each ending with "\".
     static QString SystemDir();
@@ -39,6 +45,7 @@ public:
 
     const WinePrefix& prefix() const { return m_prefix; }
     PathView view() const { return m_view; }
+    const std::shared_ptr<FolderListings>& listings() const { return m_listings; }
 
     // The path a 32-bit program reaches instead of windowsPath: the same path in C:\windows\syswow64
     // when windowsPath lies in C:\windows\system32 and is not shared; nullopt otherwise.
@@ -46,6 +53,8 @@ public:
 
     // Host path of the existing file or folder that windowsPath names; empty when it names none.
     QString hostPath(const QString& windowsPath) const;
+    // Host path of the existing file that windowsPath names; empty when it names none or a folder.
+    QString hostFile(const QString& windowsPath) const;
     // True when windowsPath names an existing file; a folder does not count.
     bool Exists(const QString& windowsPath) const;
 
@@ -76,8 +85,10 @@ public:
 
 private:
     QString driveFolder(QChar drive) const;
-    QString hostPathAsWritten(const QString& windowsPath) const;
+    FolderListings::Entry resolve(const QString& windowsPath) const;
+    FolderListings::Entry resolveAsWritten(const QString& windowsPath) const;
 
     WinePrefix m_prefix;
     PathView m_view;
+    std::shared_ptr<FolderListings> m_listings;
 };
