@@ -333,7 +333,7 @@ void HiveFile::save()
     // Wine may have started while the file was being written; a server that loaded the old file
     // would overwrite ours, so look once more right before the file is replaced.
     AtomicFile::replace(m_path, bytes, refuseWhileWineRuns);
-    // The tree is rebuilt from what was written, so it is exactly what the next reader sees.
-    m_document = HiveDocument::fromBytes(bytes);
+    // The document now reads as what was written, exactly what the next reader sees.
+    m_document->adoptSaved(bytes);
     m_identity = identityOnDisk();
 }
