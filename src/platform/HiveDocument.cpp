@@ -833,7 +833,8 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
 void HiveDocument::adoptSaved(QByteArray saved)
 {
     m_source = std::move(saved);
-    const bool layoutKnown = std::find(m_savedChunks.begin(), m_savedChunks.end(), qsizetype(-1)) == m_savedChunks.end();
+    const bool layoutKnown =
+        std::find(m_savedChunks.begin(), m_savedChunks.end(), qsizetype(-1)) == m_savedChunks.end();
     if (!layoutKnown || m_savedChunks.size() != m_sections.size() || m_sections.empty()) {
         // Not the text serialize() gave: read it whole.
         m_root = std::make_unique<HiveKey>();
