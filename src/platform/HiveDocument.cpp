@@ -1,6 +1,7 @@
 #include "HiveDocument.h"
 
 #include "HiveSyntax.h"
+#include "LargeBuffer.h"
 
 #include <QDateTime>
 
@@ -379,10 +380,15 @@ void HiveDocument::readValues(const HiveKey& key) const
                 pos = readValueItem(s, line, section->end, parsed, ok);
                 if (ok) {
                     const auto it = const_cast<HiveKey&>(key).valuePosition(parsed.name);
-                    if (it != key.m_values.end() && compareNames(it->name, parsed.name) == 0)
+                    if (it != key.m_values.end() && compareNames(it->name, parsed.name) == 0) {
                         it->value = std::move(parsed.value); // a repeated name: the last one wins
-                    else
-                        key.m_values.insert(it, HiveValue{parsed.name, std::move(parsed.value), false});
+                    } else {
+                        // Most keys of a kind have the same value names: keep each name once.
+                        auto name = m_valueNames.constFind(parsed.name);
+                        if (name == m_valueNames.cend())
+                            name = m_valueNames.insert(parsed.name);
+                        key.m_values.insert(it, HiveValue{*name, std::move(parsed.value), false});
+                    }
                     parsed = {};
                 }
                 continue;
@@ -397,6 +403,7 @@ void HiveDocument::readValues(const HiveKey& key) const
             pos = line.end;
         }
     }
+    key.m_values.shrink_to_fit(); // read once, kept long: no room for growth
 }
 
 HiveKey* HiveDocument::ensureKey(const QStringList& path, bool markNew)
@@ -789,8 +796,7 @@ HiveDocument::OpenValue HiveDocument::openValueAtEnd(const HiveKey::Section& sec
 QByteArray HiveDocument::serialize(qint64 nowMillis)
 {
     placeNewSections();
-    QByteArray out;
-    out.reserve(m_source.size() + 4096);
+    QByteArray out = LargeBuffer::withCapacity(m_source.size() + 4096);
     LaterSections later;
     // An untouched line must mean the same whatever a save puts after it: an open value that the
     // file ended stays unfinished, one that a blank line ended keeps a blank line after it. Text

@@ -3,6 +3,7 @@
 #include "RegistryValue.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -144,6 +145,7 @@ private:
     std::vector<std::unique_ptr<HiveKey>> m_deletedKeys;
     std::vector<std::unique_ptr<HiveKey::Section>> m_deletedSections;
     std::vector<qsizetype> m_savedChunks; // where the last serialize() put each section, or -1
+    mutable QSet<QString> m_valueNames;   // shared by the values read
     QByteArray m_architecture;
     QByteArray m_lineEnd = "\n"; // the file's, from its first line
     std::vector<QStringList> m_changedPaths;
