@@ -227,11 +227,12 @@ void HiveFile::reload(const Identity& identity)
     }
     QByteArray bytes;
     const bool read = fd >= 0 && readWhole(fd, st.st_size, bytes);
-    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    const int error = errno;
     if (fd >= 0)
         ::close(fd);
     if (!read) {
-        m_readError = QStringLiteral("Could not read %1: %2.").arg(m_path, reason);
+        m_readError =
+            QStringLiteral("Could not read %1: %2.").arg(m_path, QString::fromLocal8Bit(std::strerror(error)));
         m_document = HiveDocument::fromBytes({});
         return;
     }
