@@ -120,9 +120,9 @@ int entriesFor(qint64 bytes)
 
 int cacheBytesFor(qint64 bytes, int entries)
 {
-    const Entry bare = makeEntry(1, 0, 0);
-    const qint64 perEntry = bytes / entries - bare.uninstallSection.size() - bare.cacheSection.size();
-    return int(std::max<qint64>(0, perEntry * 10 / 33)); // "xx," per byte, and a line break per 25 bytes
+    const qint64 bare = makeHive(entries, 0).size();
+    // "xx," per byte, and "\\", a line end and two blanks per 25 bytes.
+    return int(std::max<qint64>(0, (bytes - bare) / entries * 100 / 316));
 }
 
 double millis(qint64 nanos)
