@@ -377,14 +377,17 @@ int main(int argc, char** argv)
     const qint64 hiveSize = QFileInfo(QFile::decodeName(hivePath)).size();
     const qint64 treeHiveSize = QFileInfo(QFile::decodeName(treePath)).size();
     const QByteArray copyPath = hivePath + ".copy";
-    const std::vector<QByteArray> env{"WINEPREFIX=" + QFile::encodeName(bigDir.path())};
+    // The entry records that kestrin-reg keeps of the changed entry go to the temporary folder too.
+    const std::vector<QByteArray> env{"WINEPREFIX=" + QFile::encodeName(bigDir.path()),
+                                      "XDG_DATA_HOME=" + QFile::encodeName(bigDir.path()) + "/data"};
     const QByteArray key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ProductSuite1";
 
-    Series count, parse, copy, write, unchanged;
+    Series count, parse, copy, durableCopy, write, unchanged;
     for (int run = 0; run < runs; ++run) {
         count.add(runChild({self, "--phase", "count", hivePath}, {}, true));
         parse.add(runChild({self, "--phase", "parse", hivePath}, {}, true));
         copy.add(runChild({"/bin/cp", hivePath, copyPath}));
+        durableCopy.add(runChild({"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", hivePath, copyPath}));
         write.add(runChild(
             {regTool, "add", key, "/v", "Comments", "/d", "hive_bench run " + QByteArray::number(run), "/f"}, env));
         unchanged.add(runChild(
@@ -396,7 +399,7 @@ int main(int argc, char** argv)
         bytesOnly.add(runChild({self, "--phase", "read", treePath}, {}, true));
         tree.add(runChild({self, "--phase", "tree", treePath}, {}, true));
     }
-    for (const Series* s : {&count, &parse, &copy, &write, &unchanged, &idle, &bytesOnly, &tree}) {
+    for (const Series* s : {&count, &parse, &copy, &durableCopy, &write, &unchanged, &idle, &bytesOnly, &tree}) {
         if (s->failed)
             return fail("a measured run failed (is kestrin-reg built?)");
     }
@@ -419,6 +422,9 @@ int main(int argc, char** argv)
                 double(parse.peakKb) / 1024);
     std::printf("  %-44s %7.1fms %10s %9s %8.1fMiB\n", "cp of the file", millis(copy.typical()), "", "",
                 double(copy.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %9s %8.1fMiB   (a save is flushed to disk; cp's copy is not)\n",
+                "cp of the file, then sync of the copy", millis(durableCopy.typical()), "", "",
+                double(durableCopy.peakKb) / 1024);
     std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 2)\n", "kestrin-reg add, one value",
                 millis(write.typical()), "", ratio(write.typical(), copy.typical()), double(write.peakKb) / 1024);
     std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 1)\n",
