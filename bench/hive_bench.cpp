@@ -1,30 +1,39 @@
-// hive_bench: how the registry layer's parse and single-value save compare with merely reading a
-// registry file of realistic size (about 20 MB, a prefix with thousands of installed programs).
+// hive_bench: how the registry layer's parse and single-value save compare with merely reading and
+// copying a registry file of realistic size (about 20 MB, a prefix with thousands of installed
+// programs), and how much memory the parsed tree of a 10,000-entry hive takes.
 
-#include "inventory/RegistryAccess.h"
 #include "platform/HiveDocument.h"
 #include "platform/HiveSyntax.h"
+#include "platform/WinePrefix.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr qint64 targetBytes = 20 * 1024 * 1024;
-constexpr int parseRuns = 5;
-constexpr int writeRuns = 9;
+constexpr qint64 treeHiveBytes = qint64(12.4 * 1024 * 1024); // the size of a real 10,000-entry system.reg
+constexpr int treeEntries = 10000;
+constexpr int slowInfoCacheBytes = 552;
 const QStringList currentVersion{u"Software"_s, u"Microsoft"_s, u"Windows"_s, u"CurrentVersion"_s};
 
 struct Entry
@@ -46,7 +55,7 @@ QByteArray pseudoRandomBytes(int size, quint32 seed)
 
 // One program as installers leave it: an Uninstall key with the usual values and an ARPCache key
 // with the 552-byte SlowInfoCache record.
-Entry makeEntry(int i, qint64 stamp)
+Entry makeEntry(int i, qint64 stamp, int cacheBytes)
 {
     const QString vendor = u"Vendor %1"_s.arg(i % 97);
     const QString product = (i % 5 == 0 ? u"Programm f\u00fcr B\u00fcro %1"_s : u"Product Suite %1"_s).arg(i);
@@ -78,18 +87,19 @@ Entry makeEntry(int i, qint64 stamp)
     const QStringList cachePath = currentVersion + QStringList{u"App Management"_s, u"ARPCache"_s, key};
     entry.cacheSection =
         '\n' + HiveSyntax::formatKeyHeader(cachePath, stamp) +
-        HiveSyntax::formatValue(u"SlowInfoCache"_s, RegistryValue::fromBinary(pseudoRandomBytes(552, quint32(i) * 31)));
+        HiveSyntax::formatValue(u"SlowInfoCache"_s,
+                                RegistryValue::fromBinary(pseudoRandomBytes(cacheBytes, quint32(i) * 31)));
     return entry;
 }
 
 // A system.reg as Wine writes it: keys in Wine's name order, so the ARPCache keys come first.
-QByteArray makeHive(int entries)
+QByteArray makeHive(int entries, int cacheBytes)
 {
     const qint64 stamp = 1700000000000;
     std::vector<Entry> all;
     all.reserve(size_t(entries));
     for (int i = 0; i < entries; ++i)
-        all.push_back(makeEntry(i, stamp + i));
+        all.push_back(makeEntry(i, stamp + i, cacheBytes));
     std::sort(all.begin(), all.end(),
               [](const Entry& a, const Entry& b) { return HiveSyntax::compareNames(a.key, b.key) < 0; });
     QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
@@ -98,6 +108,21 @@ QByteArray makeHive(int entries)
     for (const Entry& e : all)
         text += e.uninstallSection;
     return text;
+}
+
+// Keeps the size of one entry fixed and picks the number of entries, or the ARPCache record size,
+// that gives a hive of about `bytes`.
+int entriesFor(qint64 bytes)
+{
+    const Entry sample = makeEntry(1, 0, slowInfoCacheBytes);
+    return int(bytes / (sample.uninstallSection.size() + sample.cacheSection.size()));
+}
+
+int cacheBytesFor(qint64 bytes, int entries)
+{
+    const qint64 bare = makeHive(entries, 0).size();
+    // "xx," per byte, and "\\", a line end and two blanks per 25 bytes.
+    return int(std::max<qint64>(0, (bytes - bare) / entries * 100 / 316));
 }
 
 double millis(qint64 nanos)
@@ -110,16 +135,22 @@ double megabytesPerSecond(qint64 bytes, qint64 nanos)
     return double(bytes) / (1024.0 * 1024.0) / (double(nanos) / 1e9);
 }
 
-// wc -l: read the file in large blocks and count the line ends.
-qint64 countLines(const QByteArray& path, qint64& lines)
+qint64 median(std::vector<qint64> values)
 {
-    QElapsedTimer timer;
-    timer.start();
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The phases below run in a child process each, so that each one's peak memory is its own.
+
+// wc -l: read the file in large blocks and count the line ends.
+qint64 countLines(const QByteArray& path)
+{
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    static std::vector<char> buffer(1 << 20);
-    lines = 0;
+    std::vector<char> buffer(1 << 20);
+    qint64 lines = 0;
     ssize_t got;
     while ((got = ::read(fd, buffer.data(), buffer.size())) > 0) {
         const char* p = buffer.data();
@@ -130,7 +161,155 @@ qint64 countLines(const QByteArray& path, qint64& lines)
         }
     }
     ::close(fd);
-    return timer.nsecsElapsed();
+    return lines;
+}
+
+QByteArray readFile(const QByteArray& path)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every value of every uninstall entry and usage record, as a scan of the program list reads them.
+qint64 readEverything(const HiveDocument& document)
+{
+    qint64 values = 0;
+    for (const char* parent : {"Uninstall", "App Management\\ARPCache"}) {
+        const HiveKey* key = document.findKey(currentVersion + QString::fromLatin1(parent).split(u'\\'));
+        if (!key)
+            return -1;
+        for (const auto& entry : key->subkeys())
+            values += qint64(entry->values().size());
+    }
+    return values;
+}
+
+// Runs one phase in this process and prints "<nanoseconds> <result>": for the count and the parse,
+// the median of a few runs, the file in the page cache and its bytes in memory.
+int runPhase(const char* phase, const QByteArray& path)
+{
+    constexpr int repeats = 5;
+    std::vector<qint64> times;
+    qint64 result = 0;
+    QElapsedTimer timer;
+    if (std::strcmp(phase, "count") == 0) {
+        for (int i = 0; i < repeats; ++i) {
+            timer.start();
+            result = countLines(path);
+            times.push_back(timer.nsecsElapsed());
+        }
+    } else if (std::strcmp(phase, "parse") == 0) {
+        const QByteArray bytes = readFile(path);
+        for (int i = 0; i < repeats; ++i) {
+            timer.start();
+            const auto document = HiveDocument::fromBytes(bytes);
+            times.push_back(timer.nsecsElapsed());
+            const HiveKey* uninstall = document->findKey(currentVersion + QStringList{u"Uninstall"_s});
+            result = document->isValid() && uninstall ? qint64(uninstall->subkeys().size()) : -1;
+        }
+    } else if (std::strcmp(phase, "read") == 0) {
+        result = readFile(path).size();
+    } else if (std::strcmp(phase, "tree") == 0) {
+        const auto document = HiveDocument::fromBytes(readFile(path));
+        result = readEverything(*document);
+    } else if (std::strcmp(phase, "idle") != 0) {
+        return 2;
+    }
+    std::printf("%lld %lld\n", qlonglong(median(times)), qlonglong(result));
+    return 0;
+}
+
+struct Run
+{
+    qint64 nanos = -1; // wall time of the child, or the time it reports for its phase
+    qint64 result = 0; // what a phase child printed after its time
+    qint64 peakKb = 0; // the child's peak resident memory
+};
+
+// Starts `argv` with `env` added, waits, and measures it. Returns a run with nanos -1 on failure.
+Run runChild(const std::vector<QByteArray>& args, const std::vector<QByteArray>& env = {}, bool phase = false)
+{
+    std::vector<char*> argv;
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    std::vector<QByteArray> envStore = env;
+    for (char** e = environ; *e; ++e)
+        envStore.emplace_back(*e);
+    std::vector<char*> envp;
+    for (const QByteArray& e : envStore)
+        envp.push_back(const_cast<char*>(e.constData()));
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (::pipe(out) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    Run run;
+    if (spawned != 0) {
+        ::close(out[0]);
+        return run;
+    }
+    QByteArray printed;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(out[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0)
+            printed.append(buffer, got);
+    }
+    ::close(out[0]);
+    int status = 0;
+    struct rusage usage;
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    const qint64 wall = timer.nsecsElapsed();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return run;
+    run.peakKb = usage.ru_maxrss;
+    run.nanos = wall;
+    if (phase) {
+        const QList<QByteArray> fields = printed.trimmed().split(' ');
+        if (fields.size() != 2)
+            return {};
+        run.nanos = fields[0].toLongLong();
+        run.result = fields[1].toLongLong();
+    }
+    return run;
+}
+
+struct Series
+{
+    std::vector<qint64> nanos;
+    qint64 peakKb = 0;
+    qint64 result = 0;
+    bool failed = false;
+
+    void add(const Run& run)
+    {
+        if (run.nanos < 0) {
+            failed = true;
+            return;
+        }
+        nanos.push_back(run.nanos);
+        peakKb = std::max(peakKb, run.peakKb);
+        result = run.result;
+    }
+    qint64 typical() const { return median(nanos); }
+};
+
+bool writeHive(const QByteArray& path, const QByteArray& bytes)
+{
+    QFile file(QFile::decodeName(path));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 int fail(const char* why)
@@ -141,10 +320,12 @@ int fail(const char* why)
 
 int usage()
 {
-    std::fprintf(stderr, "Usage: hive_bench [--entries N] [--keep]\n"
-                         "Generates a system.reg of about 20 MB (or with N uninstall entries) in a temporary\n"
-                         "prefix and times parsing it, saving one value, and reading it line by line.\n"
-                         "--keep leaves the prefix in place and prints its path.\n");
+    std::fprintf(stderr, "Usage: hive_bench [--runs N] [--reg KESTRIN-REG] [--keep]\n"
+                         "Generates a system.reg of about 20 MB in a temporary prefix and compares, in interleaved\n"
+                         "runs (medians printed): its parse with a read that counts its lines; one value written\n"
+                         "by kestrin-reg add, and an add that changes nothing, with cp of the file. Then the memory\n"
+                         "of the parsed tree of a 12.4 MB hive with 10,000 uninstall entries, every value read.\n"
+                         "Peak memory (maxrss) is each child process's own. --keep leaves the prefixes in place.\n");
     return 2;
 }
 
@@ -152,87 +333,115 @@ int usage()
 
 int main(int argc, char** argv)
 {
-    int entries = 0;
+    if (argc == 4 && std::strcmp(argv[1], "--phase") == 0)
+        return runPhase(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--make") == 0) {
+        const bool written = writeHive(argv[2], makeHive(entriesFor(targetBytes), slowInfoCacheBytes)) &&
+                             writeHive(argv[3], makeHive(treeEntries, cacheBytesFor(treeHiveBytes, treeEntries)));
+        std::printf("0 0\n");
+        return written ? 0 : 1;
+    }
+
+    int runs = 7;
     bool keep = false;
+    QByteArray regTool = KESTRIN_REG_PATH;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--entries") == 0 && i + 1 < argc) {
-            entries = std::atoi(argv[++i]);
-            if (entries <= 0)
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+            if (runs <= 0)
                 return usage();
+        } else if (std::strcmp(argv[i], "--reg") == 0 && i + 1 < argc) {
+            regTool = argv[++i];
         } else if (std::strcmp(argv[i], "--keep") == 0) {
             keep = true;
         } else {
             return usage();
         }
     }
-    if (entries == 0) {
-        // Size one entry and take as many as make the target size.
-        const Entry sample = makeEntry(1, 0);
-        entries = int(targetBytes / (sample.uninstallSection.size() + sample.cacheSection.size()));
-    }
+    QCoreApplication app(argc, argv);
+    const QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
 
-    QTemporaryDir prefixDir;
-    if (!prefixDir.isValid())
+    QTemporaryDir bigDir;
+    QTemporaryDir treeDir;
+    if (!bigDir.isValid() || !treeDir.isValid())
         return fail("cannot create a temporary folder");
-    prefixDir.setAutoRemove(!keep);
-    const WinePrefix prefix(prefixDir.path());
-    const QByteArray hive = makeHive(entries);
-    {
-        QFile file(prefix.systemHivePath());
-        if (!file.open(QIODevice::WriteOnly) || file.write(hive) != hive.size())
-            return fail("cannot write the hive file");
-    }
-    const QByteArray hivePath = QFile::encodeName(prefix.systemHivePath());
-    const double sizeMb = double(hive.size()) / (1024.0 * 1024.0);
+    bigDir.setAutoRemove(!keep);
+    treeDir.setAutoRemove(!keep);
+    // A child's peak memory starts from its parent's peak: the hives are made by a child of their own.
+    const QByteArray hivePath = QFile::encodeName(WinePrefix(bigDir.path()).systemHivePath());
+    const QByteArray treePath = QFile::encodeName(WinePrefix(treeDir.path()).systemHivePath());
+    const Run made = runChild({self, "--make", hivePath, treePath}, {}, true);
+    if (made.nanos < 0)
+        return fail("cannot write the hive files");
+    const int entries = entriesFor(targetBytes);
+    const qint64 hiveSize = QFileInfo(QFile::decodeName(hivePath)).size();
+    const qint64 treeHiveSize = QFileInfo(QFile::decodeName(treePath)).size();
+    const QByteArray copyPath = hivePath + ".copy";
+    // The entry records that kestrin-reg keeps of the changed entry go to the temporary folder too.
+    const std::vector<QByteArray> env{"WINEPREFIX=" + QFile::encodeName(bigDir.path()),
+                                      "XDG_DATA_HOME=" + QFile::encodeName(bigDir.path()) + "/data"};
+    const QByteArray key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ProductSuite1";
 
-    // Baseline: best of a few runs, the file in the page cache as it is for the other two.
-    qint64 lines = 0;
-    qint64 baseline = std::numeric_limits<qint64>::max();
-    for (int run = 0; run < parseRuns + 1; ++run)
-        baseline = std::min(baseline, countLines(hivePath, lines));
-
-    qint64 parse = std::numeric_limits<qint64>::max();
-    qsizetype parsedEntries = 0;
-    for (int run = 0; run < parseRuns; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        const auto document = HiveDocument::fromBytes(hive);
-        parse = std::min(parse, timer.nsecsElapsed());
-        const HiveKey* uninstall = document->findKey(currentVersion + QStringList{u"Uninstall"_s});
-        parsedEntries = document->isValid() && uninstall ? qsizetype(uninstall->subkeys().size()) : -1;
+    Series count, parse, copy, durableCopy, write, unchanged;
+    for (int run = 0; run < runs; ++run) {
+        count.add(runChild({self, "--phase", "count", hivePath}, {}, true));
+        parse.add(runChild({self, "--phase", "parse", hivePath}, {}, true));
+        copy.add(runChild({"/bin/cp", hivePath, copyPath}));
+        durableCopy.add(runChild({"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", hivePath, copyPath}));
+        write.add(runChild(
+            {regTool, "add", key, "/v", "Comments", "/d", "hive_bench run " + QByteArray::number(run), "/f"}, env));
+        unchanged.add(runChild(
+            {regTool, "add", key, "/v", "Comments", "/d", "hive_bench run " + QByteArray::number(run), "/f"}, env));
     }
-    if (parsedEntries != entries) {
-        std::fprintf(stderr, "hive_bench: the parse found %lld of %d entries\n", qlonglong(parsedEntries), entries);
-        return 1;
+    Series idle, bytesOnly, tree;
+    for (int run = 0; run < 3; ++run) {
+        idle.add(runChild({self, "--phase", "idle", treePath}, {}, true));
+        bytesOnly.add(runChild({self, "--phase", "read", treePath}, {}, true));
+        tree.add(runChild({self, "--phase", "tree", treePath}, {}, true));
     }
-
-    // One value written through the registry object: re-check the file, serialize, write a
-    // temporary file, flush it to disk and rename it over the hive.
-    RegistryAccess registry(prefix);
-    registry.RootKey(RegistryRoot::LocalMachine);
-    if (!registry.OpenKey(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ProductSuite1"_s, false))
-        return fail("cannot open the key to write");
-    std::vector<qint64> writes;
-    for (int run = 0; run < writeRuns; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        registry.WriteString(u"Comments"_s, u"written by hive_bench, run %1"_s.arg(run));
-        writes.push_back(timer.nsecsElapsed());
+    for (const Series* s : {&count, &parse, &copy, &durableCopy, &write, &unchanged, &idle, &bytesOnly, &tree}) {
+        if (s->failed)
+            return fail("a measured run failed (is kestrin-reg built?)");
     }
-    std::sort(writes.begin(), writes.end());
-    const qint64 write = writes[writes.size() / 2];
+    if (parse.result != entries)
+        return fail("the parse did not find every entry");
 
-    std::printf("hive_bench: system.reg with %d uninstall entries (+ ARPCache records): %.1f MB, %lld lines\n", entries,
-                sizeMb, qlonglong(lines));
-    std::printf("  baseline  read + count lines (best of %d):        %8.1f ms  %8.0f MB/s\n", parseRuns + 1,
-                millis(baseline), megabytesPerSecond(hive.size(), baseline));
-    std::printf("  parse     HiveDocument::fromBytes (best of %d):   %8.1f ms  %8.0f MB/s  %6.1fx baseline\n",
-                parseRuns, millis(parse), megabytesPerSecond(hive.size(), parse), double(parse) / double(baseline));
-    std::printf("  write     one value, atomic save (median of %d):  %8.1f ms  %8.0f MB/s  %6.1fx baseline\n",
-                writeRuns, millis(write), megabytesPerSecond(hive.size(), write), double(write) / double(baseline));
-    std::printf("            (write fastest %.1f ms, slowest %.1f ms)\n", millis(writes.front()),
-                millis(writes.back()));
+    const double sizeMb = double(hiveSize) / (1024.0 * 1024.0);
+    const auto ratio = [](qint64 a, qint64 b) {
+        return double(a) / double(b);
+    };
+    std::printf("hive_bench: system.reg of %.1f MB with %d uninstall entries (+ ARPCache records), %lld lines; "
+                "medians of %d interleaved runs\n",
+                sizeMb, entries, qlonglong(count.result), runs);
+    std::printf("  %-44s %9s %10s %9s %11s\n", "", "time", "throughput", "ratio", "peak memory");
+    std::printf("  %-44s %7.1fms %6.0fMB/s %9s %8.1fMiB\n", "read + count lines (wc -l)", millis(count.typical()),
+                megabytesPerSecond(hiveSize, count.typical()), "", double(count.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %6.0fMB/s %7.2fx %8.1fMiB   throughput / line count's (target >= 0.5)\n",
+                "parse of the bytes (HiveDocument::fromBytes)", millis(parse.typical()),
+                megabytesPerSecond(hiveSize, parse.typical()), ratio(count.typical(), parse.typical()),
+                double(parse.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %9s %8.1fMiB\n", "cp of the file", millis(copy.typical()), "", "",
+                double(copy.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %9s %8.1fMiB   (a save is flushed to disk; cp's copy is not)\n",
+                "cp of the file, then sync of the copy", millis(durableCopy.typical()), "", "",
+                double(durableCopy.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 2)\n", "kestrin-reg add, one value",
+                millis(write.typical()), "", ratio(write.typical(), copy.typical()), double(write.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 1)\n",
+                "kestrin-reg add, the value it has already", millis(unchanged.typical()), "",
+                ratio(unchanged.typical(), copy.typical()), double(unchanged.peakKb) / 1024);
+
+    const double treeMb = double(treeHiveSize) / (1024.0 * 1024.0);
+    const double idleMib = double(idle.peakKb) / 1024;
+    const double bytesMib = double(bytesOnly.peakKb) / 1024 - idleMib;
+    const double treeMib = double(tree.peakKb) / 1024 - idleMib;
+    std::printf("memory: system.reg of %.1f MB with %d uninstall entries, all %lld values of entries and records "
+                "read (peak of 3 runs above an idle process of %.1f MiB)\n",
+                treeMb, treeEntries, qlonglong(tree.result), idleMib);
+    std::printf("  the file's bytes alone %.1f MiB; bytes + parsed tree %.1f MiB = %.2fx the file; the tree alone "
+                "%.1f MiB\n",
+                bytesMib, treeMib, treeMib / treeMb, treeMib - bytesMib);
     if (keep)
-        std::printf("  prefix kept: %s\n", qPrintable(prefix.path()));
+        std::printf("  prefixes kept: %s %s\n", qPrintable(bigDir.path()), qPrintable(treeDir.path()));
     return 0;
 }

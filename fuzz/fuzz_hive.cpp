@@ -7,7 +7,10 @@
 //   verbatim in the output, in its old order;
 // - the output reads back to the same tree (keys, values, types, data) and the same "#arch";
 // - the output, written unchanged, comes back byte for byte, and a second write of the changed
-//   document gives the same text.
+//   document gives the same text;
+// - before the write, original() of the keys of the text reads as the text read anew;
+// - the changed document, having adopted its output, is the output read anew: the same tree,
+//   spelling included, and the same text after the same further changes.
 #include "FuzzSupport.h"
 
 #include "platform/HiveDocument.h"
@@ -197,12 +200,12 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
     }
 }
 
-// Key names compare without case: a key that has no line of its own is spelt as the first line
-// that names it, and that line may belong to a subkey that was deleted.
-bool sameTree(const HiveKey& a, const HiveKey& b)
+// Key names compare without case unless `exactNames`: a key that has no line of its own is spelt
+// as the first line that names it, and that line may belong to a subkey that was deleted.
+bool sameTree(const HiveKey& a, const HiveKey& b, bool exactNames = false)
 {
-    if (!HiveSyntax::sameName(a.name(), b.name()) || a.values().size() != b.values().size() ||
-        a.subkeys().size() != b.subkeys().size()) {
+    const bool sameName = exactNames ? a.name() == b.name() : HiveSyntax::sameName(a.name(), b.name());
+    if (!sameName || a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
         std::fprintf(stderr, "key %s differs in name or in its numbers of values or subkeys\n",
                      qPrintable(a.path().join(u'\\')));
         return false;
@@ -217,7 +220,7 @@ bool sameTree(const HiveKey& a, const HiveKey& b)
         }
     }
     for (size_t i = 0; i < a.subkeys().size(); ++i) {
-        if (!sameTree(*a.subkeys()[i], *b.subkeys()[i]))
+        if (!sameTree(*a.subkeys()[i], *b.subkeys()[i], exactNames))
             return false;
     }
     return true;
@@ -329,6 +332,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Changes changes;
     applyScript(*doc, script, changes);
 
+    const auto pristine = HiveDocument::fromBytes(text);
+    std::vector<const HiveKey*> pristineKeys;
+    collectKeys(pristine->root(), pristineKeys);
+    // Each key costs a walk over the file's sections: the keys the changes reached, and a few more.
+    int checked = 0;
+    for (size_t i = 0; i < pristineKeys.size() && checked < 64; ++i) {
+        const HiveKey* key = pristineKeys[i];
+        if (!key->parent() || (i > 16 && !changes.reaches(key->path())))
+            continue;
+        ++checked;
+        const auto original = doc->original(key->path());
+        const HiveKey* same = original ? original->findKey(key->path()) : nullptr;
+        const QByteArray keyText = pristine->keyText(key);
+        if (!same) {
+            check(keyText.isEmpty(), "original() finds every key that has text");
+            continue;
+        }
+        check(sameTree(*key, *same, true), "original() reads as the text read anew");
+        check(original->keyText(same) == keyText, "original() has the key's text");
+    }
+
     const QByteArray out = doc->serialize(Now);
     check(doc->serialize(Now) == out, "a second write gives the same text");
     checkUntouchedKept(text, out, changes);
@@ -341,5 +365,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(false, "the output reads back to the same tree");
     }
     check(reread->serialize(Now) == out, "the output, unchanged, is written byte for byte");
+
+    doc->adoptSaved(out);
+    if (!sameTree(reread->root(), doc->root(), true)) {
+        report(out, changes);
+        check(false, "the document that adopted its output is the output read anew");
+    }
+    check(doc->serialize(Now) == out, "the adopted output, unchanged, is written byte for byte");
+    Script again(data + textSize, scriptSize);
+    Script sameAgain(data + textSize, scriptSize);
+    Changes ignored;
+    applyScript(*doc, again, ignored);
+    applyScript(*reread, sameAgain, ignored);
+    check(doc->serialize(Now + 1000) == reread->serialize(Now + 1000),
+          "further changes to the adopted document write what they write to the output read anew");
     return 0;
 }

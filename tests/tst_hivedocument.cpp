@@ -48,6 +48,9 @@ private Q_SLOTS:
     void openValuesMeanTheSameAfterASave_data();
     void openValuesMeanTheSameAfterASave();
     void writesWithTheFilesLineEnds();
+    void readsUnreadKeysAfterASave_data();
+    void readsUnreadKeysAfterASave();
+    void readsKeysSpeltInOtherCases();
 };
 
 void TestHiveDocument::writesUnchangedFilesUnchanged_data()
@@ -416,6 +419,119 @@ void TestHiveDocument::writesWithTheFilesLineEnds()
     QCOMPARE(saved.count('\n'), saved.count("\r\n"));
     QVERIFY(saved.contains("\"Long\"=hex:11,"));
     QVERIFY(saved.contains("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\ZNew]"));
+}
+
+namespace {
+
+// Every key's path and values, spelling included, as one string to compare.
+QString dump(const HiveKey& key)
+{
+    QString text = key.path().join(u'\\') + u'\n';
+    for (const HiveValue& v : key.values())
+        text += u"  "_s + v.name + u'=' + QString::number(v.value.type) + u':' +
+                QString::fromLatin1(v.value.data.toHex()) + u'\n';
+    for (const auto& subkey : key.subkeys())
+        text += dump(*subkey);
+    return text;
+}
+
+enum SavedChange
+{
+    SetValue,
+    DeleteKey,
+    CreateKey,
+};
+
+} // namespace
+
+void TestHiveDocument::readsUnreadKeysAfterASave_data()
+{
+    // A key whose values were not read before a save of the same file reads them from the saved
+    // text, wherever the change moved it.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("value set early in the file")
+        << u"prefix/system.reg"_s << false << int(SetValue) << u"Software\\Classes\\.txt"_s;
+    QTest::newRow("value set in an entry")
+        << u"prefix/system.reg"_s << false << int(SetValue) << uninstall + u"\\Baer"_s;
+    QTest::newRow("entry deleted") << u"prefix/system.reg"_s << false << int(DeleteKey) << uninstall + u"\\Twin1"_s;
+    QTest::newRow("key created") << u"prefix/system.reg"_s << false << int(CreateKey) << uninstall + u"\\Aaa"_s;
+    QTest::newRow("CR LF, value set") << u"prefix/system.reg"_s << true << int(SetValue) << uninstall + u"\\Baer"_s;
+    QTest::newRow("CR LF, key deleted") << u"prefix/system.reg"_s << true << int(DeleteKey) << uninstall + u"\\Types"_s;
+    QTest::newRow("open value before the change")
+        << u"broken/continuation-before-key.reg"_s << false << int(DeleteKey) << u"Software\\C"_s;
+    QTest::newRow("open value ended by the file")
+        << u"broken/continuation-at-eof.reg"_s << false << int(CreateKey) << u"Software\\Z"_s;
+}
+
+void TestHiveDocument::readsUnreadKeysAfterASave()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, crlf);
+    QFETCH(int, change);
+    QFETCH(QString, key);
+    QByteArray text = readData(file);
+    QVERIFY(!text.isEmpty());
+    if (crlf)
+        text.replace("\n", "\r\n");
+    auto doc = HiveDocument::fromBytes(text);
+    if (change == SetValue) {
+        HiveKey* changed = doc->findKey(path(key));
+        QVERIFY(changed);
+        doc->setValue(changed, u"Comments"_s, RegistryValue::fromBinary(QByteArray(40, 0x5a)));
+    } else if (change == DeleteKey) {
+        QVERIFY(doc->findKey(path(key)));
+        doc->deleteKey(doc->findKey(path(key)));
+    } else {
+        doc->setValue(doc->createKey(path(key)), u"DisplayName"_s, RegistryValue::fromString(u"new"_s));
+    }
+    const QByteArray saved = doc->serialize(stamp);
+    // Keys whose values were never read are written as they were.
+    auto pristine = HiveDocument::fromBytes(text);
+    for (const auto& subkey : pristine->root().subkeys()) {
+        if (!key.startsWith(subkey->name(), Qt::CaseInsensitive))
+            QVERIFY(saved.contains(pristine->keyText(subkey.get())));
+    }
+
+    doc->adoptSaved(saved);
+    QVERIFY(!doc->isModified());
+    auto reread = HiveDocument::fromBytes(saved);
+    QCOMPARE(dump(doc->root()), dump(reread->root()));
+    QCOMPARE(doc->serialize(stamp), saved);
+    // And the next change writes what it would write to the saved file read anew.
+    for (HiveDocument* d : {doc.get(), reread.get()})
+        d->setValue(d->createKey(path(uninstall + u"\\Zzz"_s)), u"V"_s, RegistryValue::fromDword(1));
+    QCOMPARE(doc->serialize(stamp + 1000), reread->serialize(stamp + 1000));
+}
+
+void TestHiveDocument::readsKeysSpeltInOtherCases()
+{
+    // One key in sections spelt differently: its values come from all of them, the last one
+    // winning, and it is spelt as the first line that names it, before and after a save.
+    const QByteArray text = "WINE REGISTRY Version 2\n\n[top\\\\mid\\\\gone] 1\n\"X\"=\"1\"\n\n[Top] 1\n\"V\"=\"1\"\n"
+                            "\n[TOP\\\\MID] 1\n\"Y\"=\"2\"\n\n[ToP] 2\n\"V\"=\"2\"\n\"W\"=\"3\"\n";
+    auto doc = HiveDocument::fromBytes(text);
+    const HiveKey* top = doc->findKey({u"TOP"_s});
+    QVERIFY(top);
+    QCOMPARE(top->name(), u"top"_s);
+    QCOMPARE(top->values().size(), size_t(2));
+    QCOMPARE(top->findValue(u"v"_s)->value.toText(), u"2"_s);
+    QCOMPARE(top->findValue(u"W"_s)->value.toText(), u"3"_s);
+
+    // The line that spelt it goes with the deleted key: the next line that names it spells it now.
+    doc->deleteKey(doc->findKey({u"Top"_s, u"Mid"_s, u"Gone"_s}));
+    const QByteArray saved = doc->serialize(stamp);
+    doc->adoptSaved(saved);
+    auto reread = HiveDocument::fromBytes(saved);
+    QCOMPARE(doc->findKey({u"top"_s})->name(), u"Top"_s);
+    QCOMPARE(dump(doc->root()), dump(reread->root()));
+    for (HiveDocument* d : {doc.get(), reread.get()})
+        d->setValue(d->createKey({u"top"_s, u"C"_s}), u"Z"_s, RegistryValue::fromDword(5));
+    const QByteArray next = doc->serialize(stamp);
+    QCOMPARE(next, reread->serialize(stamp));
+    QVERIFY(next.contains("[Top\\\\C]"));
 }
 
 QTEST_GUILESS_MAIN(TestHiveDocument)

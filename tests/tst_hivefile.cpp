@@ -57,6 +57,7 @@ private Q_SLOTS:
     void savesAtomicallyKeepingTheMode();
     void failedSaveLeavesTheFileAsItWas();
     void rereadsChangesMadeByOthers();
+    void lazyReadsNeverMixTwoFiles();
     void neverWritesAFileThatIsNotAHive();
     void createsAMissingHiveAsWineWould();
     void refusesWritesWhileWineServes();
@@ -134,6 +135,31 @@ void TestHiveFile::rereadsChangesMadeByOthers()
     setFoo(*hive, u"mine"_s);
     const QByteArray text = prefix.read(u"system.reg"_s);
     QVERIFY(text.contains("\"V\"=\"mine\"\n\"W\"=\"theirs\"\n"));
+}
+
+void TestHiveFile::lazyReadsNeverMixTwoFiles()
+{
+    // Values are read from the text when first asked for. A file replaced after its keys were
+    // found is read anew, and what is read comes whole from one version of the file.
+    TestPrefix prefix;
+    QVERIFY(prefix.write(u"system.reg"_s, "WINE REGISTRY Version 2\n\n[Software\\\\Foo] 1\n\"V\"=\"one\"\n"));
+    const QByteArray moved = "WINE REGISTRY Version 2\n\n[Software\\\\Bar] 1\n\"Long\"=\"" + QByteArray(200, 'x') +
+                             "\"\n\n[Software\\\\Foo] 1\n\"V\"=\"two\"\n";
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    {
+        HiveFile::ReadBatch batch; // the disk is looked at once: this read goes on with the text it has
+        const HiveKey* key = hive->current().findKey(fooKey);
+        QVERIFY(key);
+        QVERIFY(prefix.write(u"system.reg"_s, moved));
+        QCOMPARE(key->findValue(u"V"_s)->value.toText(), u"one"_s);
+        QCOMPARE(fooValue(*hive), u"one"_s);
+    }
+    QCOMPARE(fooValue(*hive), u"two"_s);
+
+    QVERIFY(hive->current().findKey(fooKey));
+    QVERIFY(prefix.write(u"system.reg"_s, "WINE REGISTRY Version 2\n\n[Software\\\\Foo] 2\n\"V\"=\"three\"\n"));
+    QCOMPARE(fooValue(*hive), u"three"_s);
+    QVERIFY(!hive->current().findKey({u"Software"_s, u"Bar"_s}));
 }
 
 void TestHiveFile::neverWritesAFileThatIsNotAHive()

@@ -132,12 +132,12 @@ void recordChanges(const QString& hivePath, const QString& prefixPath, const Hiv
     if (entries.isEmpty())
         return;
 
-    // The file as it stands: what the records keep.
-    const std::unique_ptr<HiveDocument> before = HiveDocument::fromBytes(changed.source());
     const QString rootName = rootNameOf(hivePath);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const QStringList& entry : std::as_const(entries)) {
-        const HiveKey* old = before->findKey(entry);
+        // The entry as the file has it now: what the record keeps.
+        const std::unique_ptr<HiveDocument> before = changed.original(entry);
+        const HiveKey* old = before ? before->findKey(entry) : nullptr;
         TrashRecord record;
         record.text = old ? before->keyText(old) : QByteArray();
         if (record.text.isEmpty())

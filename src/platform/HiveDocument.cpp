@@ -1,6 +1,7 @@
 #include "HiveDocument.h"
 
 #include "HiveSyntax.h"
+#include "LargeBuffer.h"
 
 #include <QDateTime>
 
@@ -109,6 +110,42 @@ void appendOnNewLine(QByteArray& out, QByteArrayView text, QByteArrayView lineEn
     out.append(text);
 }
 
+bool isBlankChar(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// As the reader sees it: nothing but blanks before the line end, or a NUL first.
+bool isBlankLine(const char* data, qsizetype begin, qsizetype end)
+{
+    for (qsizetype i = begin; i < end; ++i) {
+        if (!isBlankChar(data[i]))
+            return data[i] == '\0';
+    }
+    return true;
+}
+
+// The start of the next line from `from` (a line start) whose first non-blank character is '[',
+// or -1. Key lines are few and '[' is rare elsewhere, so this skips whole values at once.
+qsizetype nextKeyLine(const QByteArray& s, qsizetype from)
+{
+    const char* data = s.constData();
+    const qsizetype size = s.size();
+    for (qsizetype pos = from; pos < size;) {
+        const void* found = std::memchr(data + pos, '[', size_t(size - pos));
+        if (!found)
+            return -1;
+        const qsizetype at = static_cast<const char*>(found) - data;
+        qsizetype start = at;
+        while (start > from && isBlankChar(data[start - 1]))
+            --start;
+        if (start == from || data[start - 1] == '\n')
+            return start;
+        pos = at + 1;
+    }
+    return -1;
+}
+
 bool isBlankLineStart(QByteArrayView text)
 {
     for (char c : text) {
@@ -134,6 +171,18 @@ const HiveValue* HiveKey::findValue(QStringView name) const
     return it != m_values.end() && compareNames(it->name, name) == 0 ? &*it : nullptr;
 }
 
+std::vector<HiveValue>& HiveKey::valueList() const
+{
+    if (!m_valuesRead)
+        m_document->readValues(*this);
+    return m_values;
+}
+
+bool HiveKey::needsSection() const
+{
+    return !valueList().empty() || m_subkeys.empty() || m_hasClass || m_isLink;
+}
+
 QStringList HiveKey::path() const
 {
     QStringList names;
@@ -144,9 +193,14 @@ QStringList HiveKey::path() const
 
 std::vector<std::unique_ptr<HiveKey>>::const_iterator HiveKey::subkeyPosition(QStringView name) const
 {
-    // Files list keys in order, so the new key usually goes last: check there first.
-    if (!m_subkeys.empty() && compareNames(m_subkeys.back()->m_name, name) < 0)
-        return m_subkeys.end();
+    // Files list keys in order, so the key sought is usually the last one or goes after it.
+    if (!m_subkeys.empty()) {
+        const int last = compareNames(m_subkeys.back()->m_name, name);
+        if (last < 0)
+            return m_subkeys.end();
+        if (last == 0)
+            return m_subkeys.end() - 1;
+    }
     return std::lower_bound(
         m_subkeys.begin(), m_subkeys.end(), name,
         [](const std::unique_ptr<HiveKey>& k, QStringView n) { return compareNames(k->m_name, n) < 0; });
@@ -154,13 +208,17 @@ std::vector<std::unique_ptr<HiveKey>>::const_iterator HiveKey::subkeyPosition(QS
 
 std::vector<HiveValue>::iterator HiveKey::valuePosition(QStringView name)
 {
+    valueList();
     if (!m_values.empty() && compareNames(m_values.back().name, name) < 0)
         return m_values.end();
     return std::lower_bound(m_values.begin(), m_values.end(), name,
                             [](const HiveValue& v, QStringView n) { return compareNames(v.name, n) < 0; });
 }
 
-HiveDocument::HiveDocument() : m_root(std::make_unique<HiveKey>()) {}
+HiveDocument::HiveDocument() : m_root(std::make_unique<HiveKey>())
+{
+    m_root->m_document = this;
+}
 
 HiveDocument::~HiveDocument() = default;
 
@@ -192,74 +250,160 @@ void HiveDocument::parse()
     if (first.textEnd < first.end - 1)
         m_lineEnd = "\r\n";
 
-    auto preamble = std::make_unique<HiveKey::Section>();
-    HiveKey::Section* current = preamble.get();
-    m_sections.push_back(std::move(preamble));
+    // One pass that finds the key lines only; the values between them are read when asked for.
+    m_sections.push_back(std::make_unique<HiveKey::Section>()); // the preamble
+    QString pathBuffer;
+    for (qsizetype from = first.end; from < size;) {
+        const qsizetype keyLine = nextKeyLine(s, from);
+        if (keyLine < 0)
+            break;
+        HiveKey::Section& previous = *m_sections.back();
+        auto section = std::make_unique<HiveKey::Section>();
+        section->begin = sectionBegin(previous, keyLine);
+        previous.end = section->begin;
+        const Line line = lineAt(s, keyLine, size);
+        if (HiveKey* key = keyOfLine(textOf(s, line), pathBuffer)) {
+            section->key = key;
+            key->m_sections.push_back(section.get());
+            key->m_valuesRead = false;
+        }
+        m_sections.push_back(std::move(section));
+        from = line.end;
+    }
+    m_sections.back()->end = size;
 
-    HiveKey* currentKey = nullptr;
-    bool inPreamble = true;
-    qsizetype blankStart = -1;
-    HiveSyntax::ParsedValue parsed;
-    qsizetype pos = first.end;
-    while (pos < size) {
-        const Line line = lineAt(s, pos, size);
-        const char c = firstNonBlank(s, line);
-        if (!c) {
-            if (blankStart < 0)
-                blankStart = line.begin;
-            pos = line.end;
-            continue;
-        }
-        if (c == '[') {
-            const qsizetype start = blankStart >= 0 ? blankStart : line.begin;
-            current->end = start;
-            auto section = std::make_unique<HiveKey::Section>();
-            section->begin = start;
-            current = section.get();
-            m_sections.push_back(std::move(section));
-            const auto path = HiveSyntax::parseKeyLine(textOf(s, line));
-            currentKey = path ? ensureKey(*path, false) : nullptr;
-            if (currentKey) {
-                current->key = currentKey;
-                currentKey->m_sections.push_back(current);
-            }
-            inPreamble = false;
-        } else if ((c == '"' || c == '@') && currentKey) {
-            bool ok;
-            const qsizetype end = readValueItem(s, line, size, parsed, ok);
-            if (ok) {
-                const auto it = currentKey->valuePosition(parsed.name);
-                if (it != currentKey->m_values.end() && compareNames(it->name, parsed.name) == 0)
-                    it->value = std::move(parsed.value); // a repeated name: the last one wins
-                else
-                    currentKey->m_values.insert(it, HiveValue{parsed.name, std::move(parsed.value), false});
-                parsed = {};
-            }
-            blankStart = -1;
-            pos = end;
-            continue;
-        } else if (c == '#') {
-            const QByteArrayView text = textOf(s, line).trimmed();
-            if (currentKey) {
-                if (text.startsWith("#class="))
-                    currentKey->m_hasClass = true;
-                else if (text == "#link")
-                    currentKey->m_isLink = true;
-            } else if (inPreamble && text.startsWith("#arch=")) {
-                m_architecture = text.sliced(6).toByteArray();
-                if (m_architecture != "win32" && m_architecture != "win64") {
-                    // Wine refuses such a file whole; so do we.
-                    m_valid = false;
-                    m_root = std::make_unique<HiveKey>();
-                    m_sections.clear();
-                    return;
-                }
+    const HiveKey::Section& preamble = *m_sections.front();
+    for (qsizetype pos = first.end; pos < preamble.end;) {
+        const Line line = lineAt(s, pos, preamble.end);
+        const QByteArrayView text = textOf(s, line).trimmed();
+        if (firstNonBlank(s, line) == '#' && text.startsWith("#arch=")) {
+            m_architecture = text.sliced(6).toByteArray();
+            if (m_architecture != "win32" && m_architecture != "win64") {
+                // Wine refuses such a file whole; so do we.
+                m_valid = false;
+                m_root = std::make_unique<HiveKey>();
+                m_root->m_document = this;
+                m_sections.clear();
+                return;
             }
         }
-        blankStart = -1;
         pos = line.end;
     }
-    current->end = size;
+}
+
+HiveKey* HiveDocument::keyOfLine(QByteArrayView line, QString& path)
+{
+    // HiveSyntax::parseKeyLine without a list of names: one decoded buffer, reused.
+    const qsizetype open = line.indexOf('[');
+    if (open < 0 || line.contains('\0') || HiveSyntax::parseString(line, open + 1, ']', path) < 0)
+        return nullptr;
+    HiveKey* key = m_root.get();
+    const QStringView names(path);
+    for (qsizetype start = 0; start < names.size();) {
+        qsizetype end = names.indexOf(u'\\', start);
+        if (end < 0)
+            end = names.size();
+        if (end > start) {
+            const QStringView name = names.sliced(start, end - start);
+            const auto it = key->subkeyPosition(name);
+            if (it != key->m_subkeys.end() && compareNames((*it)->m_name, name) == 0) {
+                key = it->get();
+            } else {
+                auto child = std::make_unique<HiveKey>();
+                child->m_name = name.toString();
+                child->m_parent = key;
+                child->m_document = this;
+                key = key->m_subkeys.insert(it, std::move(child))->get();
+            }
+        }
+        start = end + 1;
+    }
+    return key;
+}
+
+qsizetype HiveDocument::sectionBegin(const HiveKey::Section& previous, qsizetype keyLine) const
+{
+    // Blank lines before a key line belong to it, unless the previous key's last value asks for a
+    // continuation: the first of them then completes that value and stays with it.
+    const char* data = m_source.constData();
+    qsizetype runStart = keyLine;
+    qsizetype lastLine = -1; // the last line of the previous section that is not blank
+    while (runStart > previous.begin) {
+        const void* newline = memrchr(data + previous.begin, '\n', size_t(runStart - 1 - previous.begin));
+        const qsizetype lineStart = newline ? static_cast<const char*>(newline) - data + 1 : previous.begin;
+        if (!isBlankLine(data, lineStart, runStart - 1)) {
+            lastLine = lineStart;
+            break;
+        }
+        runStart = lineStart;
+    }
+    if (runStart == keyLine || !previous.key || lastLine < 0 ||
+        !std::memchr(data + lastLine, '\\', size_t(runStart - lastLine)) || !itemsRunPast(previous, runStart, keyLine))
+        return runStart;
+    return static_cast<const char*>(std::memchr(data + runStart, '\n', size_t(keyLine - runStart))) - data + 1;
+}
+
+bool HiveDocument::itemsRunPast(const HiveKey::Section& section, qsizetype mark, qsizetype limit) const
+{
+    HiveSyntax::ParsedValue parsed;
+    for (qsizetype pos = section.begin; pos < limit;) {
+        const Line line = lineAt(m_source, pos, limit);
+        const char c = firstNonBlank(m_source, line);
+        if (c == '"' || c == '@') {
+            bool ok;
+            pos = readValueItem(m_source, line, limit, parsed, ok);
+            if (pos > mark)
+                return true;
+        } else {
+            pos = line.end;
+        }
+    }
+    return false;
+}
+
+void HiveDocument::readValues(const HiveKey& key) const
+{
+    key.m_valuesRead = true;
+    key.m_values.clear();
+    key.m_hasClass = false;
+    key.m_isLink = false;
+    const QByteArray& s = m_source;
+    HiveSyntax::ParsedValue parsed;
+    for (const HiveKey::Section* section : key.m_sections) {
+        if (section->generated)
+            continue;
+        for (qsizetype pos = section->begin; pos < section->end;) {
+            const Line line = lineAt(s, pos, section->end);
+            const char c = firstNonBlank(s, line);
+            if (c == '"' || c == '@') {
+                bool ok;
+                pos = readValueItem(s, line, section->end, parsed, ok);
+                if (ok) {
+                    const auto it = const_cast<HiveKey&>(key).valuePosition(parsed.name);
+                    if (it != key.m_values.end() && compareNames(it->name, parsed.name) == 0) {
+                        it->value = std::move(parsed.value); // a repeated name: the last one wins
+                    } else {
+                        // Most keys of a kind have the same value names: keep each name once.
+                        auto name = m_valueNames.constFind(parsed.name);
+                        if (name == m_valueNames.cend())
+                            name = m_valueNames.insert(parsed.name);
+                        key.m_values.insert(it, HiveValue{*name, std::move(parsed.value), false});
+                    }
+                    parsed = {};
+                }
+                continue;
+            }
+            if (c == '#') {
+                const QByteArrayView text = textOf(s, line).trimmed();
+                if (text.startsWith("#class="))
+                    key.m_hasClass = true;
+                else if (text == "#link")
+                    key.m_isLink = true;
+            }
+            pos = line.end;
+        }
+    }
+    key.m_values.shrink_to_fit(); // read once, kept long: no room for growth
 }
 
 HiveKey* HiveDocument::ensureKey(const QStringList& path, bool markNew)
@@ -274,6 +418,7 @@ HiveKey* HiveDocument::ensureKey(const QStringList& path, bool markNew)
         auto child = std::make_unique<HiveKey>();
         child->m_name = name;
         child->m_parent = key;
+        child->m_document = this;
         HiveKey* created = child.get();
         key->m_subkeys.insert(it, std::move(child));
         if (markNew) {
@@ -368,13 +513,73 @@ void HiveDocument::deleteKey(HiveKey* key)
         for (const auto& child : k->m_subkeys)
             stack.push_back(child.get());
     }
-    std::erase_if(m_sections,
-                  [&](const std::unique_ptr<HiveKey::Section>& s) { return s->key && doomed.count(s->key); });
+    // The deleted keys and their text stay until the save, for original().
+    for (auto& section : m_sections) {
+        if (section->key && doomed.count(section->key))
+            m_deletedSections.push_back(std::move(section));
+    }
+    std::erase(m_sections, nullptr);
     const auto it = parent->subkeyPosition(key->m_name);
+    m_deletedKeys.push_back(std::move(parent->m_subkeys[size_t(it - parent->m_subkeys.begin())]));
     parent->m_subkeys.erase(it);
     m_touched.insert(parent); // it may now be an empty key that needs a section of its own
     parent->m_dirty = !parent->m_sections.empty();
     m_modified = true;
+}
+
+std::unique_ptr<HiveDocument> HiveDocument::original(const QStringList& path) const
+{
+    // The keys that stood at `path` in the text: the live one, and any deleted since.
+    std::vector<const HiveKey*> roots;
+    if (const HiveKey* live = findKey(path))
+        roots.push_back(live);
+    for (const auto& deleted : m_deletedKeys) {
+        const QStringList deletedPath = deleted->path();
+        bool under = deletedPath.size() <= path.size();
+        for (qsizetype i = 0; under && i < deletedPath.size(); ++i)
+            under = compareNames(deletedPath[i], path[i]) == 0;
+        const HiveKey* key = under ? deleted.get() : nullptr;
+        for (qsizetype i = deletedPath.size(); key && i < path.size(); ++i)
+            key = key->findSubkey(path[i]);
+        if (key)
+            roots.push_back(key);
+    }
+    std::vector<const HiveKey::Section*> sections;
+    auto collect = [&](const std::vector<std::unique_ptr<HiveKey::Section>>& list) {
+        for (const auto& section : list) {
+            if (section->generated)
+                continue;
+            for (const HiveKey* k = section->key; k; k = k->m_parent) {
+                if (std::find(roots.begin(), roots.end(), k) != roots.end()) {
+                    sections.push_back(section.get());
+                    break;
+                }
+            }
+        }
+    };
+    if (!roots.empty()) {
+        collect(m_sections);
+        collect(m_deletedSections);
+    }
+    if (sections.empty())
+        return nullptr;
+    std::sort(sections.begin(), sections.end(),
+              [](const HiveKey::Section* a, const HiveKey::Section* b) { return a->begin < b->begin; });
+
+    // Their sections over the same text, so each value reads as it did in the whole file.
+    std::unique_ptr<HiveDocument> doc(new HiveDocument);
+    doc->m_source = m_source;
+    doc->m_lineEnd = m_lineEnd;
+    doc->m_architecture = m_architecture;
+    doc->m_sections.push_back(std::make_unique<HiveKey::Section>(*m_sections.front()));
+    for (const HiveKey::Section* section : sections) {
+        auto copy = std::make_unique<HiveKey::Section>(*section);
+        copy->key = doc->ensureKey(section->key->path(), false);
+        copy->key->m_sections.push_back(copy.get());
+        copy->key->m_valuesRead = false;
+        doc->m_sections.push_back(std::move(copy));
+    }
+    return doc;
 }
 
 HiveKey::Section* HiveDocument::firstSectionFrom(const HiveKey* key, bool includeSelf) const
@@ -456,7 +661,7 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
     if (section.generated) {
         appendOnNewLine(out, m_lineEnd, m_lineEnd);
         out.append(withLineEnds(HiveSyntax::formatKeyHeader(key->path(), nowMillis)));
-        for (const HiveValue& v : key->m_values)
+        for (const HiveValue& v : key->valueList())
             out.append(withLineEnds(HiveSyntax::formatValue(v.name, v.value)));
         return;
     }
@@ -474,7 +679,7 @@ void HiveDocument::writeKey(QByteArray& out, HiveKey* key, qint64 nowMillis, Lat
         return false;
     };
     std::vector<const HiveValue*> added;
-    for (const HiveValue& v : key->m_values) {
+    for (const HiveValue& v : key->valueList()) {
         if (v.modified && !inFile(v.name))
             added.push_back(&v);
     }
@@ -591,14 +796,15 @@ HiveDocument::OpenValue HiveDocument::openValueAtEnd(const HiveKey::Section& sec
 QByteArray HiveDocument::serialize(qint64 nowMillis)
 {
     placeNewSections();
-    QByteArray out;
-    out.reserve(m_source.size() + 4096);
+    QByteArray out = LargeBuffer::withCapacity(m_source.size() + 4096);
     LaterSections later;
     // An untouched line must mean the same whatever a save puts after it: an open value that the
     // file ended stays unfinished, one that a blank line ended keeps a blank line after it. Text
     // that followed it in the file already means what it meant.
     OpenValue open = OpenValue::None;
     qsizetype openEndsAt = -1; // where the section with the open value ended in the file
+    m_savedChunks.assign(m_sections.size(), -1);
+    size_t index = 0;
     auto place = [&](QByteArrayView chunk, const HiveKey::Section& section) {
         if (chunk.isEmpty())
             return;
@@ -608,6 +814,7 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
         else if (open == OpenValue::EndedByBlankLine && !followsInFile && !isBlankLineStart(chunk))
             appendOnNewLine(out, m_lineEnd, m_lineEnd);
         appendOnNewLine(out, chunk, m_lineEnd);
+        m_savedChunks[index] = out.size() - chunk.size();
         open = section.generated ? OpenValue::None : openValueAtEnd(section);
         openEndsAt = section.generated ? -1 : section.end;
     };
@@ -622,8 +829,95 @@ QByteArray HiveDocument::serialize(qint64 nowMillis)
         } else {
             place(later[section.get()], *section);
         }
+        ++index;
     }
     if (open == OpenValue::EndedByBlankLine)
         appendOnNewLine(out, m_lineEnd, m_lineEnd);
     return out;
+}
+
+void HiveDocument::adoptSaved(QByteArray saved)
+{
+    m_source = std::move(saved);
+    const bool layoutKnown =
+        std::find(m_savedChunks.begin(), m_savedChunks.end(), qsizetype(-1)) == m_savedChunks.end();
+    if (!layoutKnown || m_savedChunks.size() != m_sections.size() || m_sections.empty()) {
+        // Not the text serialize() gave: read it whole.
+        m_root = std::make_unique<HiveKey>();
+        m_root->m_document = this;
+        m_sections.clear();
+        m_architecture.clear();
+        m_lineEnd = "\n";
+        m_valid = true;
+        parse();
+    } else {
+        // Each section is where serialize() put it; the blank lines between sections go where a
+        // reader puts them.
+        m_sections.front()->begin = 0;
+        for (size_t i = 1; i < m_sections.size(); ++i) {
+            HiveKey::Section& previous = *m_sections[i - 1];
+            HiveKey::Section& section = *m_sections[i];
+            section.begin = sectionBegin(previous, nextKeyLine(m_source, m_savedChunks[i]));
+            section.generated = false;
+            previous.end = section.begin;
+        }
+        m_sections.back()->end = m_source.size();
+        for (HiveKey* key : m_touched) {
+            if (!key->m_dirty)
+                continue;
+            key->m_dirty = false;
+            key->m_values.clear();
+            key->m_valuesRead = key->m_sections.empty();
+        }
+        if (!m_deletedKeys.empty())
+            respellAncestors();
+    }
+    m_touched.clear();
+    m_deletedKeys.clear();
+    m_deletedSections.clear();
+    m_savedChunks.clear();
+    m_changedPaths.clear();
+    m_modified = false;
+}
+
+void HiveDocument::respellAncestors()
+{
+    // A key is spelt as the first key line that names it. When that line was a deleted key's,
+    // the next line that names it decides now.
+    auto alive = [this](const HiveKey* key) {
+        for (; key->m_parent; key = key->m_parent) {
+            if (key->m_parent->findSubkey(key->m_name) != key)
+                return false;
+        }
+        return key == m_root.get();
+    };
+    std::vector<HiveKey*> ancestors;
+    for (const auto& deleted : m_deletedKeys) {
+        for (HiveKey* key = deleted->m_parent; key && key->m_parent; key = key->m_parent) {
+            if (std::find(ancestors.begin(), ancestors.end(), key) == ancestors.end() && alive(key))
+                ancestors.push_back(key);
+        }
+    }
+    for (const auto& section : m_sections) {
+        if (ancestors.empty())
+            return;
+        if (!section->key)
+            continue;
+        std::optional<QStringList> names;
+        qsizetype depth = 0;
+        for (const HiveKey* k = section->key; k->m_parent; k = k->m_parent)
+            ++depth;
+        for (HiveKey* k = section->key; k->m_parent; k = k->m_parent, --depth) {
+            const auto it = std::find(ancestors.begin(), ancestors.end(), k);
+            if (it == ancestors.end())
+                continue;
+            if (!names) {
+                const Line line = lineAt(m_source, nextKeyLine(m_source, section->begin), section->end);
+                names = HiveSyntax::parseKeyLine(textOf(m_source, line));
+            }
+            if (names && names->size() >= depth)
+                k->m_name = (*names)[depth - 1];
+            ancestors.erase(it);
+        }
+    }
 }

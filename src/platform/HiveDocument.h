@@ -3,6 +3,7 @@
 #include "RegistryValue.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -21,14 +22,15 @@ struct HiveValue
 };
 
 // One key of a hive. Subkeys and values stay sorted in Wine's name order, which is also the
-// order in which the registry enumerates them.
+// order in which the registry enumerates them. A key's values are read from the file's text the
+// first time something asks for them.
 class HiveKey
 {
 public:
     const QString& name() const { return m_name; }
     HiveKey* parent() const { return m_parent; }
     const std::vector<std::unique_ptr<HiveKey>>& subkeys() const { return m_subkeys; }
-    const std::vector<HiveValue>& values() const { return m_values; }
+    const std::vector<HiveValue>& values() const { return valueList(); }
 
     HiveKey* findSubkey(QStringView name) const;
     const HiveValue* findValue(QStringView name) const;
@@ -41,24 +43,29 @@ private:
 
     std::vector<std::unique_ptr<HiveKey>>::const_iterator subkeyPosition(QStringView name) const;
     std::vector<HiveValue>::iterator valuePosition(QStringView name);
-    bool needsSection() const { return !m_values.empty() || m_subkeys.empty() || m_hasClass || m_isLink; }
+    std::vector<HiveValue>& valueList() const;
+    bool needsSection() const;
 
     QString m_name;
     HiveKey* m_parent = nullptr;
+    const HiveDocument* m_document = nullptr; // whose text holds the sections
     std::vector<std::unique_ptr<HiveKey>> m_subkeys;
-    std::vector<HiveValue> m_values;
     std::vector<Section*> m_sections; // the parts of the file that describe this key, in file order
-    bool m_dirty = false;             // its sections must be written anew
-    bool m_hasClass = false;
-    bool m_isLink = false;
+    // Read from the sections on first use; what is read once stays valid until the text changes.
+    mutable std::vector<HiveValue> m_values;
+    mutable bool m_valuesRead = true;
+    mutable bool m_hasClass = false;
+    mutable bool m_isLink = false;
+    bool m_dirty = false; // its sections must be written anew
 };
 
 // The contents of one registry file: the key tree, and the file's text kept in sections so
-// that a save writes every untouched key back exactly as it was read.
+// that a save writes every untouched key back exactly as it was read. Loading finds the keys in
+// one pass over the text; values are parsed per key when read.
 class HiveDocument
 {
 public:
-    // Parses Wine's registry text. Never fails: lines that cannot be read are kept as they are.
+    // Reads Wine's registry text. Never fails: lines that cannot be read are kept as they are.
     // A text whose first line is not Wine's header gives an invalid, empty document.
     static std::unique_ptr<HiveDocument> fromBytes(QByteArray bytes);
     // An empty document that will be written with `preamble` (header, comment and options).
@@ -89,16 +96,30 @@ public:
     // The text of `key` and all its subkeys as the file has it: their sections, verbatim, in file
     // order. Empty for keys that have no text of their own (implicit or new).
     QByteArray keyText(const HiveKey* key) const;
+    // The key at `path` with its subkeys as the text read had them, before any change since: a
+    // document of their sections alone (keys spelt as in the whole text), or nothing when the
+    // text had no such key.
+    std::unique_ptr<HiveDocument> original(const QStringList& path) const;
 
     // The file's new text, keys changed now stamped with `nowMillis`. The document stays as it
-    // is: once the text is stored, read it anew.
+    // is until adoptSaved().
     QByteArray serialize(qint64 nowMillis);
+    // Makes `saved`, the text the last serialize() returned and that is now stored, the
+    // document's text: it then reads exactly as that text read anew would, but only the keys
+    // that changed are read again (when next asked for).
+    void adoptSaved(QByteArray saved);
 
 private:
     struct Item;
+    friend class HiveKey;
 
     HiveDocument();
     void parse();
+    void readValues(const HiveKey& key) const;
+    HiveKey* keyOfLine(QByteArrayView line, QString& buffer);
+    qsizetype sectionBegin(const HiveKey::Section& previous, qsizetype keyLine) const;
+    bool itemsRunPast(const HiveKey::Section& section, qsizetype pos, qsizetype limit) const;
+    void respellAncestors();
     HiveKey* ensureKey(const QStringList& path, bool markNew);
     void placeNewSections();
     HiveKey::Section* firstSectionFrom(const HiveKey* key, bool includeSelf) const;
@@ -120,6 +141,11 @@ private:
     std::unique_ptr<HiveKey> m_root;
     std::vector<std::unique_ptr<HiveKey::Section>> m_sections; // file order; the first is the preamble
     std::unordered_set<HiveKey*> m_touched;                    // keys that may need a new section
+    // Deleted keys and their sections, kept until the save for original().
+    std::vector<std::unique_ptr<HiveKey>> m_deletedKeys;
+    std::vector<std::unique_ptr<HiveKey::Section>> m_deletedSections;
+    std::vector<qsizetype> m_savedChunks; // where the last serialize() put each section, or -1
+    mutable QSet<QString> m_valueNames;   // shared by the values read
     QByteArray m_architecture;
     QByteArray m_lineEnd = "\n"; // the file's, from its first line
     std::vector<QStringList> m_changedPaths;

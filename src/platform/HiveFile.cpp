@@ -4,6 +4,7 @@
 #include "EntryJournal.h"
 #include "HiveSyntax.h"
 #include "KestrinError.h"
+#include "LargeBuffer.h"
 #include "WineServer.h"
 
 #include <QDateTime>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -49,6 +51,25 @@ private:
 
 int batchDepth = 0;
 quint64 batchGeneration = 1; // 0 never matches: outside a batch nothing counts as checked
+
+// Reads the file to its end into one buffer sized for it. Returns false with errno set on failure.
+bool readWhole(int fd, off_t sizeHint, QByteArray& bytes)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    bytes = LargeBuffer::withCapacity(qsizetype(sizeHint) + 1);
+    for (;;) {
+        if (bytes.size() == bytes.capacity())
+            bytes.reserve(bytes.size() * 2 + 4096); // it grew since we looked
+        const qsizetype had = bytes.size();
+        bytes.resize(bytes.capacity());
+        const ssize_t got = ::read(fd, bytes.data() + had, size_t(bytes.size() - had));
+        bytes.resize(had + std::max<ssize_t>(got, 0));
+        if (got == 0)
+            return true;
+        if (got < 0 && errno != EINTR)
+            return false;
+    }
+}
 
 bool accessible(const QString& path, int mode)
 {
@@ -205,17 +226,18 @@ void HiveFile::reload(const Identity& identity)
         m_document = HiveDocument::fromBytes({});
         return;
     }
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
-        if (fd >= 0)
-            ::close(fd);
-        m_readError = QStringLiteral("Could not read %1: %2.").arg(m_path, reason);
+    QByteArray bytes;
+    const bool read = fd >= 0 && readWhole(fd, st.st_size, bytes);
+    const int error = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!read) {
+        m_readError =
+            QStringLiteral("Could not read %1: %2.").arg(m_path, QString::fromLocal8Bit(std::strerror(error)));
         m_document = HiveDocument::fromBytes({});
         return;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    m_document = HiveDocument::fromBytes(file.readAll());
+    m_document = HiveDocument::fromBytes(std::move(bytes));
 }
 
 bool HiveFile::checkedInThisBatch()
@@ -334,7 +356,7 @@ void HiveFile::save()
     // Wine may have started while the file was being written; a server that loaded the old file
     // would overwrite ours, so look once more right before the file is replaced.
     AtomicFile::replace(m_path, bytes, refuseWhileWineRuns);
-    // The tree is rebuilt from what was written, so it is exactly what the next reader sees.
-    m_document = HiveDocument::fromBytes(bytes);
+    // The document now reads as what was written, exactly what the next reader sees.
+    m_document->adoptSaved(bytes);
     m_identity = identityOnDisk();
 }

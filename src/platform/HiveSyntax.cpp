@@ -123,21 +123,30 @@ QByteArray utf16Data(const QString& text)
 // byte but not before the first. Returns the position after the list, or -1 on a bad byte.
 qsizetype parseHexList(QByteArrayView line, qsizetype pos, QByteArray& out)
 {
-    while (pos < line.size() && isHexDigit(line[pos])) {
+    // Written in place: a byte takes at least one digit and a comma, so the room is known.
+    const qsizetype start = out.size();
+    out.resize(start + (line.size() - pos + 1) / 2);
+    char* const begin = out.data();
+    char* dest = begin + start;
+    const qsizetype size = line.size();
+    while (pos < size && isHexDigit(line[pos])) {
         unsigned val = 0;
-        while (pos < line.size() && isHexDigit(line[pos])) {
+        while (pos < size && isHexDigit(line[pos])) {
             val = val * 16 + unsigned(hexValue(line[pos++]));
-            if (val > 0xFF)
+            if (val > 0xFF) {
+                out.truncate(dest - begin);
                 return -1;
+            }
         }
-        out.append(char(val));
-        while (pos < line.size() && isSpace(line[pos]))
+        *dest++ = char(val);
+        while (pos < size && isSpace(line[pos]))
             ++pos;
-        if (pos < line.size() && line[pos] == ',')
+        if (pos < size && line[pos] == ',')
             ++pos;
-        while (pos < line.size() && isSpace(line[pos]))
+        while (pos < size && isSpace(line[pos]))
             ++pos;
     }
+    out.truncate(dest - begin);
     return pos;
 }
 
