@@ -194,6 +194,9 @@ void TestEntryTrash::refusesDamagedRecords_data()
     QTest::newRow("unknown hive") << QByteArray("Hive: system.reg") << QByteArray("Hive: ../system.reg") << u"hive"_s;
     QTest::newRow("unknown action") << QByteArray("Action: deleted") << QByteArray("Action: wiped") << u"action"_s;
     QTest::newRow("no time") << QByteArray("Time: 2") << QByteArray("Time: x") << u"time"_s;
+    QTest::newRow("a key outside the uninstall keys")
+        << QByteArray("Key: Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Twin2")
+        << QByteArray("Key: Software\\Microsoft") << u"not one the trash keeps"_s;
 }
 
 void TestEntryTrash::refusesDamagedRecords()
@@ -283,6 +286,14 @@ void TestEntryTrash::keepsAndRestoresFiles()
     QVERIFY(EntryTrash::wouldReplace(m_prefix->path(), EntryTrash::read(m_prefix->path(), id)));
     QVERIFY_THROWS_EXCEPTION(EntryExistsError, EntryTrash::restore(m_prefix->path(), id, false));
     QCOMPARE(readBytes(desktop), QByteArray("[Desktop Entry]\nName=Someone else's\n"));
+
+    {
+        LockHolder server(WineServer::lockFileCandidates(m_prefix->path()).first());
+        QVERIFY(server.locked());
+        QVERIFY_THROWS_EXCEPTION(WineRunningError, EntryTrash::restore(m_prefix->path(), id, true));
+    }
+    QCOMPARE(readBytes(desktop), QByteArray("[Desktop Entry]\nName=Someone else's\n"));
+    QVERIFY(!QFile::exists(menu));
 
     EntryTrash::restore(m_prefix->path(), id, true);
     QCOMPARE(readBytes(desktop), QByteArray("[Desktop Entry]\n"));

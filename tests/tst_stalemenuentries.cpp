@@ -4,6 +4,7 @@
 #include "inventory/MenuCleanup.h"
 #include "inventory/StaleMenuEntries.h"
 #include "platform/EntryTrash.h"
+#include "platform/KestrinError.h"
 
 #include <QDirIterator>
 #include <QScopeGuard>
@@ -23,7 +24,20 @@ private slots:
     void emptiedFolders();
     void desktopEntryThroughTheDesktopFolder();
     void entriesMadeByRealWine();
+    void unreadableUserHiveIsAnError();
 };
+
+void TestStaleMenuEntries::unreadableUserHiveIsAnError()
+{
+    // Never "nothing to clean" for a user.reg that could not be read.
+    MenuHome home;
+    QFile user(home.prefixPath() + u"/user.reg"_s);
+    QVERIFY(user.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    user.write("not a registry\n");
+    user.close();
+    StaleMenuEntries stale(WinePrefix(home.prefixPath()), home.folders());
+    QVERIFY_THROWS_EXCEPTION(KestrinError, stale.scan());
+}
 
 // One shortcut with its menu entry; what the shortcut and its program look like decides.
 void TestStaleMenuEntries::staleRules_data()

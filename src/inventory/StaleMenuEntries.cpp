@@ -2,6 +2,8 @@
 
 #include "inventory/RegistryAccess.h"
 #include "platform/DesktopEntry.h"
+#include "platform/HiveFile.h"
+#include "platform/KestrinError.h"
 #include "platform/ShellLink.h"
 #include "platform/WindowsPaths.h"
 #include "platform/WineDesktopEntry.h"
@@ -94,6 +96,14 @@ StaleMenuEntries::StaleMenuEntries(WinePrefix prefix, WineMenuFolders folders)
 
 QList<StaleMenuEntries::MenuFileValue> StaleMenuEntries::readMenuFiles() const
 {
+    // A user.reg that cannot be read must not pass for one without stale entries.
+    const auto hive = HiveFile::open(m_prefix.userHivePath());
+    if (QFileInfo::exists(m_prefix.userHivePath()) && (!hive->current().isValid() || !hive->readError().isEmpty())) {
+        const QString why =
+            hive->readError().isEmpty() ? QStringLiteral("it is not a Wine registry file") : hive->readError();
+        throw KestrinError(
+            QStringLiteral("The menu entries of %1 cannot be read: %2.").arg(m_prefix.userHivePath(), why));
+    }
     RegistryAccess registry(m_prefix);
     registry.RootKey(RegistryRoot::CurrentUser);
     if (!registry.OpenKeyReadOnly(MenuFilesKey))

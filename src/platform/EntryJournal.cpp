@@ -108,6 +108,11 @@ void appendRegKey(QString& out, const QString& rootName, const HiveKey& key)
 
 } // namespace
 
+bool isUninstallEntry(const QStringList& path)
+{
+    return entryOf(path).size() == path.size();
+}
+
 QByteArray regFileText(const QString& rootName, const HiveKey& key)
 {
     QString text = QStringLiteral("Windows Registry Editor Version 5.00\r\n");

@@ -17,6 +17,9 @@ namespace EntryJournal {
 // the caller may rely on, when a record cannot be written: the change must then not be saved.
 void recordChanges(const QString& hivePath, const QString& prefixPath, const HiveDocument& changed);
 
+// Whether `path` names an uninstall entry itself: a direct subkey of an uninstall key.
+bool isUninstallEntry(const QStringList& path);
+
 // A "Windows Registry Editor Version 5.00" text (UTF-16LE with its byte order mark, CR LF) of `key`
 // and its subkeys, under the root named `rootName`.
 QByteArray regFileText(const QString& rootName, const HiveKey& key);

@@ -1,9 +1,11 @@
 #include "EntryTrash.h"
 
 #include "AtomicFile.h"
+#include "EntryJournal.h"
 #include "HiveDocument.h"
 #include "HiveFile.h"
 #include "HiveSyntax.h"
+#include "WineServer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +22,7 @@ namespace EntryTrash {
 namespace {
 
 const QString firstLine = QStringLiteral("Kestrin entry record 1");
+const QStringList menuFilesKey{QStringLiteral("Software"), QStringLiteral("Wine"), QStringLiteral("MenuFiles")};
 
 QString recordPath(const QString& folder, const QString& id)
 {
@@ -150,13 +153,21 @@ TrashRecord parseRecord(const QString& folder, const QString& id)
         record.damage = QStringLiteral("its hive \"%1\" is unknown").arg(record.hive);
     else if (keyPath(record.key).isEmpty())
         record.damage = QStringLiteral("it names no key");
+    else if (record.action == u"menu-removed"
+                 ? !isUnder(keyPath(record.key), menuFilesKey) || keyPath(record.key).size() != menuFilesKey.size() ||
+                       record.hive != u"user.reg"
+                 : !EntryJournal::isUninstallEntry(keyPath(record.key)))
+        record.damage = QStringLiteral("its key %1 is not one the trash keeps").arg(record.key);
     else if (!digest.isEmpty() && digest != digestOf(record.text))
         record.damage = QStringLiteral("its text has been changed or cut short");
     else
         record.damage = textDamage(record);
     for (qsizetype i = 0; i < record.files.size() && record.damage.isEmpty(); ++i) {
-        if (!QFileInfo(keptFile(folder, id, i)).isFile() || QDir::isRelativePath(record.files[i]))
-            record.damage = QStringLiteral("the copy of %1 is missing").arg(record.files[i]);
+        const QString& file = record.files[i];
+        if (QDir::isRelativePath(file) || QDir::cleanPath(file) != file)
+            record.damage = QStringLiteral("the path %1 is not a plain absolute path").arg(file);
+        else if (!QFileInfo(keptFile(folder, id, i)).isFile())
+            record.damage = QStringLiteral("the copy of %1 is missing").arg(file);
     }
     return record;
 }
@@ -216,20 +227,34 @@ void copyKey(HiveDocument& into, const HiveKey& key)
         copyKey(into, *subkey);
 }
 
-// Moves the kept files back; on failure the ones already moved go into the trash again.
+QString setAside(const QString& folder, const QString& id, qsizetype index)
+{
+    return keptFile(folder, id, index) + QStringLiteral(".replaced");
+}
+
+// Undoes returnFiles() for the first `count` files.
+void takeBackFiles(const QString& folder, const TrashRecord& record, qsizetype count)
+{
+    for (qsizetype i = std::min(count, record.files.size()); i-- > 0;) {
+        QFile::rename(record.files[i], keptFile(folder, record.id, i));
+        QFile::rename(setAside(folder, record.id, i), record.files[i]);
+    }
+}
+
+// Moves the kept files back. A file that exists again is set aside in the record's folder, to be
+// dropped once the whole restore has succeeded; on failure everything goes back where it was.
 void returnFiles(const QString& folder, const TrashRecord& record, bool replace)
 {
     qsizetype moved = 0;
     try {
         for (; moved < record.files.size(); ++moved) {
             const QString& target = record.files[moved];
-            if (replace && QFileInfo(target).isFile())
-                QFile::remove(target);
+            if (replace && QFileInfo::exists(target))
+                moveFile(target, setAside(folder, record.id, moved));
             moveFile(keptFile(folder, record.id, moved), target);
         }
     } catch (const KestrinError&) {
-        while (moved-- > 0)
-            QFile::rename(record.files[moved], keptFile(folder, record.id, moved));
+        takeBackFiles(folder, record, moved + 1);
         throw;
     }
 }
@@ -305,11 +330,20 @@ QString keepFiles(const QString& prefixPath, TrashRecord record, const QStringLi
         for (; moved < record.files.size(); ++moved)
             moveFile(record.files[moved], keptFile(folder, record.id, moved));
         AtomicFile::replace(recordPath(folder, record.id), recordBytes(record));
-    } catch (const KestrinError&) {
-        while (moved-- > 0)
-            QFile::rename(keptFile(folder, record.id, moved), record.files[moved]);
-        QDir(filesFolder(folder, record.id)).removeRecursively();
-        throw;
+    } catch (const KestrinError& error) {
+        QStringList stranded;
+        while (moved-- > 0) {
+            if (!QFile::rename(keptFile(folder, record.id, moved), record.files[moved]))
+                stranded << record.files[moved];
+        }
+        if (stranded.isEmpty()) {
+            QDir().rmdir(filesFolder(folder, record.id));
+            throw;
+        }
+        // What could not go back stays in the trash, never lost.
+        throw KestrinError(
+            QStringLiteral("%1 The files %2 could not be put back and are kept in %3.")
+                .arg(error.message(), stranded.join(QStringLiteral(", ")), filesFolder(folder, record.id)));
     }
     return record.id;
 }
@@ -345,6 +379,9 @@ void restore(const QString& prefixPath, const QString& id, bool replace)
     const QStringList path = keyPath(record.key);
     const auto hive = HiveFile::open(prefixPath + u'/' + record.hive);
     const bool menuEntry = record.action == u"menu-removed";
+    // Files move before the save: a save that Wine would refuse must not move them at all.
+    if (menuEntry && WineServer::isRunning(prefixPath))
+        throw WineRunningError(prefixPath);
     if (menuEntry)
         returnFiles(folder, record, replace);
     try {
@@ -358,10 +395,8 @@ void restore(const QString& prefixPath, const QString& id, bool replace)
             copyKey(document, *recorded->findKey(path));
         });
     } catch (const KestrinError&) {
-        if (menuEntry) {
-            for (qsizetype i = 0; i < record.files.size(); ++i)
-                QFile::rename(record.files[i], keptFile(folder, id, i));
-        }
+        if (menuEntry)
+            takeBackFiles(folder, record, record.files.size());
         throw;
     }
     removeRecordFiles(folder, id);
