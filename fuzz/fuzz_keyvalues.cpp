@@ -24,7 +24,8 @@ QByteArray written(const std::vector<KeyValuesText::Node>& nodes)
     QByteArray out;
     for (const KeyValuesText::Node& node : nodes) {
         out += quoted(node.key) + ' ';
-        out += node.isBlock() ? "{\n" + written(node.children) + "}\n" : quoted(node.text) + '\n';
+        out +=
+            node.isBlock() ? QByteArray("{\n" + written(node.children) + "}\n") : QByteArray(quoted(node.text) + '\n');
     }
     return out;
 }
