@@ -64,6 +64,12 @@ Result run(const QString& program, const QStringList& args, const QString& prefi
     return finish(process, timeoutMs);
 }
 
+QString wineProgram()
+{
+    const QString wine = QStandardPaths::findExecutable(u"wine"_s);
+    return wine.isEmpty() ? QStandardPaths::findExecutable(u"wine64"_s) : wine;
+}
+
 // Ends the prefix's wineserver and removes the folder Debian's Wine made for it in /tmp.
 void stopWine(const QString& wineserver, const QString& prefix)
 {
@@ -319,9 +325,7 @@ private slots:
 
     void wineReadsWhatWasAdded()
     {
-        QString wine = QStandardPaths::findExecutable(u"wine"_s);
-        if (wine.isEmpty())
-            wine = QStandardPaths::findExecutable(u"wine64"_s);
+        const QString wine = wineProgram();
         const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
         if (wine.isEmpty() || wineserver.isEmpty())
             QSKIP("Wine is not installed");
@@ -375,9 +379,7 @@ private slots:
 
     void regeditImportsTheRecord()
     {
-        QString wine = QStandardPaths::findExecutable(u"wine"_s);
-        if (wine.isEmpty())
-            wine = QStandardPaths::findExecutable(u"wine64"_s);
+        const QString wine = wineProgram();
         const QString wineserver = QStandardPaths::findExecutable(u"wineserver"_s);
         if (wine.isEmpty() || wineserver.isEmpty())
             QSKIP("Wine is not installed");

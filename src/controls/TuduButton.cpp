@@ -27,6 +27,12 @@ TuduButton::TuduButton(QWidget* parent) : QWidget(parent), m_color(palette().col
     setFocusPolicy(Qt::NoFocus);
 }
 
+QRect TuduButton::rowGeometry(int clientWidth, int count, int index, QSize size, int top)
+{
+    const int gap = (clientWidth - count * size.width()) / (count + 1);
+    return QRect(QPoint(gap + index * (size.width() + gap), top), size);
+}
+
 TuduButton* TuduButton::create(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
                                int pixels, const QString& family)
 {

@@ -20,6 +20,9 @@ public:
     static TuduButton* create(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
                               int pixels = 16, const QString& family = QStringLiteral("Arial"));
 
+    // Where button `index` of `count` goes in a row at `top`, spread evenly over `clientWidth`.
+    static QRect rowGeometry(int clientWidth, int count, int index, QSize size, int top);
+
     QString caption() const { return m_caption; }
     void setCaption(const QString& caption);
 

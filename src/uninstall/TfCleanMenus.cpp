@@ -1,6 +1,7 @@
 #include "uninstall/TfCleanMenus.h"
 
 #include "controls/MessageBox.h"
+#include "controls/PicturePanel.h"
 #include "controls/TuduButton.h"
 #include "inventory/MenuCleanup.h"
 #include "mainwindow/GuardedCall.h"
@@ -29,18 +30,9 @@ TfCleanMenus::TfCleanMenus(TfKestrin& main, const WineMenuFolders& folders)
                    Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
 
-    paPicture = new QWidget(this);
-    paPicture->setObjectName(QStringLiteral("paPicture"));
-    paPicture->setGeometry(16, 16, 52, 52);
-    paPicture->setAutoFillBackground(true);
-    QPalette white = paPicture->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    paPicture->setPalette(white);
-    imgClean = new QLabel(paPicture);
-    imgClean->setObjectName(QStringLiteral("imgClean"));
-    imgClean->setGeometry(1, 1, 50, 50);
-    imgClean->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    imgClean->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    const PicturePanel picture = PicturePanel::create(this, "imgClean");
+    paPicture = picture.panel;
+    imgClean = picture.image;
 
     lCleanHeader = new QLabel(this);
     lCleanHeader->setObjectName(QStringLiteral("lCleanHeader"));

@@ -1,6 +1,7 @@
 #include "uninstall/TfDelete.h"
 
 #include "controls/MessageBox.h"
+#include "controls/PicturePanel.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
@@ -47,19 +48,10 @@ TfDelete::TfDelete(TfKestrin& main) : QDialog(&main), m_main(main)
                    Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
 
-    paPicture = new QWidget(this);
-    paPicture->setObjectName(QStringLiteral("paPicture"));
-    paPicture->setGeometry(16, 16, 52, 52);
-    paPicture->setAutoFillBackground(true);
-    QPalette white = paPicture->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    paPicture->setPalette(white);
+    const PicturePanel picture = PicturePanel::create(this, "imgDel");
+    paPicture = picture.panel;
+    imgDel = picture.image;
     paPicture->setFocusPolicy(Qt::StrongFocus);
-    imgDel = new QLabel(paPicture);
-    imgDel->setObjectName(QStringLiteral("imgDel"));
-    imgDel->setGeometry(1, 1, 50, 50);
-    imgDel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    imgDel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
     mWarning = new QPlainTextEdit(this);
     mWarning->setObjectName(QStringLiteral("mWarning"));

@@ -22,12 +22,10 @@ constexpr QRect MemoRect{7, 8, 601, 233};
 constexpr QSize ButtonSize{130, 32};
 constexpr int ButtonTop = 252;
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, int index)
+QRect buttonSlot(int index)
 {
     // Four buttons in one row under the memo, evenly spaced.
-    const int gap = (ClientWidth - 4 * ButtonSize.width()) / 5;
-    return TuduButton::create(parent, name, caption,
-                              QRect(QPoint(gap + index * (ButtonSize.width() + gap), ButtonTop), ButtonSize));
+    return TuduButton::rowGeometry(ClientWidth, 4, index, ButtonSize, ButtonTop);
 }
 
 } // namespace
@@ -51,10 +49,10 @@ TfLog::TfLog(UninstallLog log, QWidget* parent) : QDialog(parent), m_log(std::mo
     memoFont.setPixelSize(13);
     mLog->setFont(memoFont);
 
-    buClear = makeButton(this, "buClear", QStringLiteral("CLEAR LOG"), 0);
-    buEdit = makeButton(this, "buEdit", QStringLiteral("EDIT LOG ..."), 1);
-    buPrint = makeButton(this, "buPrint", QStringLiteral("PRINT ..."), 2);
-    buCancel = makeButton(this, "buCancel", QStringLiteral("CANCEL"), 3);
+    buClear = TuduButton::create(this, "buClear", QStringLiteral("CLEAR LOG"), buttonSlot(0));
+    buEdit = TuduButton::create(this, "buEdit", QStringLiteral("EDIT LOG ..."), buttonSlot(1));
+    buPrint = TuduButton::create(this, "buPrint", QStringLiteral("PRINT ..."), buttonSlot(2));
+    buCancel = TuduButton::create(this, "buCancel", QStringLiteral("CANCEL"), buttonSlot(3));
     connect(buClear, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buClearClick(); }); });
     connect(buEdit, &TuduButton::clicked, this, &TfLog::buEditClick);
     connect(buPrint, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buPrintClick(); }); });

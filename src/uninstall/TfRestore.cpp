@@ -17,14 +17,6 @@ constexpr int ClientHeight = 330;
 constexpr QSize ButtonSize{160, 32};
 constexpr int ButtonTop = 282;
 
-TuduButton* makeButton(QWidget* parent, const char* name, const QString& caption, int index)
-{
-    // Three buttons in one row under the list, evenly spaced.
-    const int gap = (ClientWidth - 3 * ButtonSize.width()) / 4;
-    return TuduButton::create(parent, name, caption,
-                              QRect(QPoint(gap + index * (ButtonSize.width() + gap), ButtonTop), ButtonSize));
-}
-
 QString actionText(const TrashRecord& record)
 {
     if (!record.damage.isEmpty())
@@ -32,6 +24,12 @@ QString actionText(const TrashRecord& record)
     if (record.action == u"menu-removed")
         return QStringLiteral("menu entry removed");
     return record.action;
+}
+
+QRect buttonSlot(int index)
+{
+    // Three buttons in one row under the list, evenly spaced.
+    return TuduButton::rowGeometry(ClientWidth, 3, index, ButtonSize, ButtonTop);
 }
 
 } // namespace
@@ -58,9 +56,9 @@ TfRestore::TfRestore(TfKestrin& main) : QDialog(&main), m_main(main)
     listFont.setPixelSize(13);
     lvRecords->setFont(listFont);
 
-    buRestore = makeButton(this, "buRestore", QStringLiteral("RESTORE"), 0);
-    buDeleteRecord = makeButton(this, "buDeleteRecord", QStringLiteral("DELETE RECORD"), 1);
-    buClose = makeButton(this, "buClose", QStringLiteral("CLOSE"), 2);
+    buRestore = TuduButton::create(this, "buRestore", QStringLiteral("RESTORE"), buttonSlot(0));
+    buDeleteRecord = TuduButton::create(this, "buDeleteRecord", QStringLiteral("DELETE RECORD"), buttonSlot(1));
+    buClose = TuduButton::create(this, "buClose", QStringLiteral("CLOSE"), buttonSlot(2));
     connect(buRestore, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buRestoreClick(); }); });
     connect(buDeleteRecord, &TuduButton::clicked, this,
             [this] { runGuarded(this, [this] { buDeleteRecordClick(); }); });

@@ -1,6 +1,7 @@
 #include "uninstall/TfUninstall.h"
 
 #include "controls/MessageBox.h"
+#include "controls/PicturePanel.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
@@ -54,18 +55,9 @@ TfUninstall::TfUninstall(TfKestrin& main) : QDialog(&main), m_main(main)
                    Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
 
-    paPicture = new QWidget(this);
-    paPicture->setObjectName(QStringLiteral("paPicture"));
-    paPicture->setGeometry(16, 16, 52, 52);
-    paPicture->setAutoFillBackground(true);
-    QPalette white = paPicture->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    paPicture->setPalette(white);
-    imgUn = new QLabel(paPicture);
-    imgUn->setObjectName(QStringLiteral("imgUn"));
-    imgUn->setGeometry(1, 1, 50, 50);
-    imgUn->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    imgUn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    const PicturePanel picture = PicturePanel::create(this, "imgUn");
+    paPicture = picture.panel;
+    imgUn = picture.image;
 
     lUnHeader = makeLabel(this, "lUnHeader", QRect(TextLeft, 16, TextWidth, 64), false);
     lUnProgramName = makeLabel(this, "lUnProgramName", QRect(TextLeft, 88, TextWidth, 48), true);
