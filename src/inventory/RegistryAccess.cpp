@@ -30,7 +30,10 @@ QString cannotSetText(const QString& name)
 
 RegistryAccess::RegistryAccess(WinePrefix prefix) : m_prefix(std::move(prefix)) {}
 
-RegistryAccess::~RegistryAccess() = default;
+RegistryAccess::~RegistryAccess()
+{
+    CloseKey();
+}
 
 void RegistryAccess::RootKey(RegistryRoot root)
 {
@@ -166,6 +169,9 @@ bool RegistryAccess::DeleteKey(const QString& path)
 
 void RegistryAccess::CloseKey()
 {
+    // What was read of the key is copied out: the document need not keep its values parsed.
+    if (m_open && m_hive)
+        m_hive->forgetValues(m_path);
     m_open = false;
     m_readOnly = false;
     m_path.clear();

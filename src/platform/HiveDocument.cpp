@@ -103,6 +103,23 @@ qsizetype readValueItem(const QByteArray& s, const Line& line, qsizetype limit, 
     return end;
 }
 
+// The lines that start a value: room for a key's values at once instead of growing to them.
+qsizetype valueLinesIn(const QByteArray& s, qsizetype begin, qsizetype end)
+{
+    qsizetype count = 0;
+    const char* p = s.constData() + begin;
+    const char* const last = s.constData() + end;
+    while (p < last) {
+        if (*p == '"' || *p == '@')
+            ++count;
+        const void* lineEnd = std::memchr(p, '\n', size_t(last - p));
+        if (!lineEnd)
+            break;
+        p = static_cast<const char*>(lineEnd) + 1;
+    }
+    return count;
+}
+
 void appendOnNewLine(QByteArray& out, QByteArrayView text, QByteArrayView lineEnd)
 {
     if (!out.isEmpty() && out.back() != '\n')
@@ -361,6 +378,18 @@ bool HiveDocument::itemsRunPast(const HiveKey::Section& section, qsizetype mark,
     return false;
 }
 
+void HiveDocument::forgetValues(const HiveKey& key) const
+{
+    if (key.m_document != this || key.m_dirty || !key.m_valuesRead || key.m_sections.empty())
+        return;
+    for (const HiveKey::Section* section : key.m_sections) {
+        if (section->generated)
+            return;
+    }
+    std::vector<HiveValue>().swap(key.m_values);
+    key.m_valuesRead = false;
+}
+
 void HiveDocument::readValues(const HiveKey& key) const
 {
     key.m_valuesRead = true;
@@ -368,6 +397,12 @@ void HiveDocument::readValues(const HiveKey& key) const
     key.m_hasClass = false;
     key.m_isLink = false;
     const QByteArray& s = m_source;
+    qsizetype valueLines = 0;
+    for (const HiveKey::Section* section : key.m_sections) {
+        if (!section->generated)
+            valueLines += valueLinesIn(s, section->begin, section->end);
+    }
+    key.m_values.reserve(size_t(valueLines));
     HiveSyntax::ParsedValue parsed;
     for (const HiveKey::Section* section : key.m_sections) {
         if (section->generated)

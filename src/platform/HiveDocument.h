@@ -100,6 +100,10 @@ public:
     // document of their sections alone (keys spelt as in the whole text), or nothing when the
     // text had no such key.
     std::unique_ptr<HiveDocument> original(const QStringList& path) const;
+    // Lets the values read of `key` go when they hold no change; they are read from the text again
+    // when next asked for. A scan that reads every entry once then keeps only the text and the keys.
+    // References into the key's values are invalid afterwards.
+    void forgetValues(const HiveKey& key) const;
 
     // The file's new text, keys changed now stamped with `nowMillis`. The document stays as it
     // is until adoptSaved().

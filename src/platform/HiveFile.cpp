@@ -263,6 +263,14 @@ const HiveDocument& HiveFile::current()
     return *m_document;
 }
 
+void HiveFile::forgetValues(const QStringList& path)
+{
+    if (!m_document)
+        return;
+    if (const HiveKey* key = m_document->findKey(path))
+        m_document->forgetValues(*key);
+}
+
 bool HiveFile::canRead()
 {
     if (m_accessGeneration != batchGeneration || batchDepth == 0) {

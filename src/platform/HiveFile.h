@@ -22,6 +22,9 @@ public:
     // The contents as the file is now, re-read first when it changed on disk. A missing file
     // reads as empty; a file that is not a registry file reads as empty and invalid.
     const HiveDocument& current();
+    // Lets the values read of the key at `path` go (see HiveDocument::forgetValues), without
+    // looking at the disk.
+    void forgetValues(const QStringList& path);
 
     // Whether we may read the file, and change it (the file and its folder writable by us).
     bool canRead();
