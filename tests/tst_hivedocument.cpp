@@ -51,6 +51,7 @@ private Q_SLOTS:
     void readsUnreadKeysAfterASave_data();
     void readsUnreadKeysAfterASave();
     void readsKeysSpeltInOtherCases();
+    void forgetsOnlyValuesWithoutChanges();
 };
 
 void TestHiveDocument::writesUnchangedFilesUnchanged_data()
@@ -532,6 +533,40 @@ void TestHiveDocument::readsKeysSpeltInOtherCases()
     const QByteArray next = doc->serialize(stamp);
     QCOMPARE(next, reread->serialize(stamp));
     QVERIFY(next.contains("[Top\\\\C]"));
+}
+
+void TestHiveDocument::forgetsOnlyValuesWithoutChanges()
+{
+    // Values let go are read again from the text as they were; values holding a change are kept
+    // until the change is saved.
+    const QByteArray text = readData(u"prefix/system.reg"_s);
+    auto doc = HiveDocument::fromBytes(text);
+    const auto fresh = HiveDocument::fromBytes(text);
+    for (const QString& name : {u"Baer"_s, u"Types"_s, u"Twin1"_s}) {
+        const HiveKey* key = doc->findKey(path(uninstall + u'\\' + name));
+        QVERIFY(key);
+        QVERIFY(!key->values().empty());
+        doc->forgetValues(*key);
+    }
+    QCOMPARE(dump(doc->root()), dump(fresh->root()));
+
+    const auto spelt = HiveDocument::fromBytes("WINE REGISTRY Version 2\n\n[Top] 1\n\"V\"=\"1\"\n\n[TOP\\\\Mid] 1\n"
+                                               "\"Y\"=\"2\"\n\n[ToP] 2\n\"V\"=\"2\"\n\"W\"=\"3\"\n");
+    const HiveKey* top = spelt->findKey({u"top"_s});
+    QCOMPARE(top->values().size(), size_t(2));
+    spelt->forgetValues(*top);
+    QCOMPARE(top->findValue(u"V"_s)->value.toText(), u"2"_s); // the last section still wins
+
+    HiveKey* baer = doc->findKey(path(uninstall + u"\\Baer"_s));
+    const RegistryValue comment = RegistryValue::fromString(u"kept"_s);
+    doc->setValue(baer, u"Comments"_s, comment);
+    doc->forgetValues(*baer);
+    QCOMPARE(baer->findValue(u"Comments"_s)->value, comment);
+    const QByteArray saved = doc->serialize(stamp);
+    doc->adoptSaved(saved);
+    doc->forgetValues(*baer);
+    QCOMPARE(baer->findValue(u"Comments"_s)->value, comment);
+    QCOMPARE(dump(doc->root()), dump(HiveDocument::fromBytes(saved)->root()));
 }
 
 QTEST_GUILESS_MAIN(TestHiveDocument)

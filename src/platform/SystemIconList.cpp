@@ -3,24 +3,28 @@
 #include "PaintedImage.h"
 #include "PeIconReader.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+
+#include <sys/stat.h>
 
 int SystemIconList::indexOfFile(const QString& hostPath)
 {
     const auto known = m_indexByPath.constFind(hostPath);
     if (known != m_indexByPath.constEnd())
         return *known;
-    const QFileInfo info(hostPath);
-    if (!info.isFile())
+    struct stat status;
+    if (::stat(QFile::encodeName(hostPath).constData(), &status) != 0 || !S_ISREG(status.st_mode))
         return -1; // not remembered: the file may appear before the next scan
-    // One file reached through different links or spellings keeps one index.
-    const QString canonical = info.canonicalFilePath();
-    int index = m_indexByPath.value(canonical, -1);
+    // One file reached through different links or spellings keeps one index: the file's identity
+    // costs one stat, where its canonical path would cost one per folder of the path.
+    const std::pair<quint64, quint64> identity{quint64(status.st_dev), quint64(status.st_ino)};
+    int index = m_indexByFile.value(identity, -1);
     if (index < 0) {
         index = count();
-        m_entries.push_back(Entry{canonical, false, false, {}, {}});
-        m_indexByPath.insert(canonical, index);
+        m_entries.push_back(Entry{hostPath, false, false, {}, {}});
+        m_indexByFile.insert(identity, index);
     }
     m_indexByPath.insert(hostPath, index);
     return index;

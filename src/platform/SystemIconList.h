@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 
+#include <utility>
 #include <vector>
 
 // The one icon list of the run, shared by the small and the large views: an index per existing file,
@@ -41,6 +42,7 @@ private:
 
     std::vector<Entry> m_entries;
     QHash<QString, int> m_indexByPath;
+    QHash<std::pair<quint64, quint64>, int> m_indexByFile; // by device and inode
 };
 
 // The picture a file without icons of its own shows: an application window for programs, a page
