@@ -4,6 +4,7 @@
 
 #include "platform/HiveDocument.h"
 #include "platform/HiveSyntax.h"
+#include "platform/LargeBuffer.h"
 #include "platform/WinePrefix.h"
 
 #include <QCoreApplication>
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -170,6 +172,60 @@ QByteArray readFile(const QByteArray& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeAll(int fd, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size_t(size));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= put;
+    }
+    return true;
+}
+
+// The file's bytes read as the registry layer reads a hive: into one buffer of huge pages. Null when
+// it cannot be read whole.
+QByteArray readAsHiveFile(const QByteArray& path)
+{
+    const int in = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (in < 0 || ::fstat(in, &status) != 0)
+        return {};
+    QByteArray bytes = LargeBuffer::withCapacity(qsizetype(status.st_size));
+    bytes.resize(qsizetype(status.st_size));
+    qint64 got = 0;
+    for (ssize_t n; got < status.st_size && (n = ::read(in, bytes.data() + got, size_t(status.st_size - got))) > 0;)
+        got += n;
+    ::close(in);
+    return got == status.st_size ? bytes : QByteArray();
+}
+
+// The least any save of the whole file can do that leaves the old file or the new one after a crash:
+// read it, write a temporary file beside the target, flush it, rename it into place, flush the folder.
+bool durableReplace(const QByteArray& path)
+{
+    const QByteArray bytes = readAsHiveFile(path);
+    if (bytes.isNull())
+        return false;
+    const QByteArray temporary = path + ".floor.tmp";
+    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out < 0)
+        return false;
+    const bool written = writeAll(out, bytes.constData(), bytes.size()) && ::fsync(out) == 0;
+    ::close(out);
+    if (!written || ::rename(temporary.constData(), QByteArray(path + ".floor").constData()) != 0)
+        return false;
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).path());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool flushed = dir >= 0 && ::fsync(dir) == 0;
+    if (dir >= 0)
+        ::close(dir);
+    return flushed;
+}
+
 // Every value of every uninstall entry and usage record, as a scan of the program list reads them.
 qint64 readEverything(const HiveDocument& document)
 {
@@ -209,6 +265,11 @@ int runPhase(const char* phase, const QByteArray& path)
         }
     } else if (std::strcmp(phase, "read") == 0) {
         result = readFile(path).size();
+    } else if (std::strcmp(phase, "load") == 0) {
+        result = readAsHiveFile(path).size();
+    } else if (std::strcmp(phase, "replace") == 0) {
+        if (!durableReplace(path))
+            return 1;
     } else if (std::strcmp(phase, "tree") == 0) {
         const auto document = HiveDocument::fromBytes(readFile(path));
         result = readEverything(*document);
@@ -382,12 +443,15 @@ int main(int argc, char** argv)
                                       "XDG_DATA_HOME=" + QFile::encodeName(bigDir.path()) + "/data"};
     const QByteArray key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ProductSuite1";
 
-    Series count, parse, copy, durableCopy, write, unchanged;
+    Series count, parse, copy, durableCopy, write, unchanged, replaceFloor, readFloor;
     for (int run = 0; run < runs; ++run) {
         count.add(runChild({self, "--phase", "count", hivePath}, {}, true));
         parse.add(runChild({self, "--phase", "parse", hivePath}, {}, true));
         copy.add(runChild({"/bin/cp", hivePath, copyPath}));
         durableCopy.add(runChild({"/bin/sh", "-c", "cp \"$0\" \"$1\" && sync \"$1\"", hivePath, copyPath}));
+        // Whole processes, as kestrin-reg's runs are: what a save and a look at the file cannot go below.
+        replaceFloor.add(runChild({self, "--phase", "replace", hivePath}));
+        readFloor.add(runChild({self, "--phase", "load", hivePath}));
         write.add(runChild(
             {regTool, "add", key, "/v", "Comments", "/d", "hive_bench run " + QByteArray::number(run), "/f"}, env));
         unchanged.add(runChild(
@@ -399,7 +463,8 @@ int main(int argc, char** argv)
         bytesOnly.add(runChild({self, "--phase", "read", treePath}, {}, true));
         tree.add(runChild({self, "--phase", "tree", treePath}, {}, true));
     }
-    for (const Series* s : {&count, &parse, &copy, &durableCopy, &write, &unchanged, &idle, &bytesOnly, &tree}) {
+    for (const Series* s : {&count, &parse, &copy, &durableCopy, &write, &unchanged, &replaceFloor, &readFloor, &idle,
+                            &bytesOnly, &tree}) {
         if (s->failed)
             return fail("a measured run failed (is kestrin-reg built?)");
     }
@@ -425,8 +490,14 @@ int main(int argc, char** argv)
     std::printf("  %-44s %7.1fms %10s %9s %8.1fMiB   (a save is flushed to disk; cp's copy is not)\n",
                 "cp of the file, then sync of the copy", millis(durableCopy.typical()), "", "",
                 double(durableCopy.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   a crash-safe save's least, in a process: / cp's\n",
+                "read, write beside, fsync, rename, fsync dir", millis(replaceFloor.typical()), "",
+                ratio(replaceFloor.typical(), copy.typical()), double(replaceFloor.peakKb) / 1024);
     std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 2)\n", "kestrin-reg add, one value",
                 millis(write.typical()), "", ratio(write.typical(), copy.typical()), double(write.peakKb) / 1024);
+    std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   a look at the file's text, in a process: / cp's\n",
+                "read of the whole file", millis(readFloor.typical()), "", ratio(readFloor.typical(), copy.typical()),
+                double(readFloor.peakKb) / 1024);
     std::printf("  %-44s %7.1fms %10s %7.2fx %8.1fMiB   time / cp's (target <= 1)\n",
                 "kestrin-reg add, the value it has already", millis(unchanged.typical()), "",
                 ratio(unchanged.typical(), copy.typical()), double(unchanged.peakKb) / 1024);
