@@ -193,8 +193,12 @@ QByteArray readAsHiveFile(const QByteArray& path)
 {
     const int in = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     struct stat status;
-    if (in < 0 || ::fstat(in, &status) != 0)
+    if (in < 0)
         return {};
+    if (::fstat(in, &status) != 0) {
+        ::close(in);
+        return {};
+    }
     QByteArray bytes = LargeBuffer::withCapacity(qsizetype(status.st_size));
     bytes.resize(qsizetype(status.st_size));
     qint64 got = 0;
@@ -217,8 +221,10 @@ bool durableReplace(const QByteArray& path)
         return false;
     const bool written = writeAll(out, bytes.constData(), bytes.size()) && ::fsync(out) == 0;
     ::close(out);
-    if (!written || ::rename(temporary.constData(), QByteArray(path + ".floor").constData()) != 0)
+    if (!written || ::rename(temporary.constData(), QByteArray(path + ".floor").constData()) != 0) {
+        ::unlink(temporary.constData());
         return false;
+    }
     const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).path());
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool flushed = dir >= 0 && ::fsync(dir) == 0;

@@ -553,18 +553,22 @@ void TestHiveDocument::forgetsOnlyValuesWithoutChanges()
     const auto spelt = HiveDocument::fromBytes("WINE REGISTRY Version 2\n\n[Top] 1\n\"V\"=\"1\"\n\n[TOP\\\\Mid] 1\n"
                                                "\"Y\"=\"2\"\n\n[ToP] 2\n\"V\"=\"2\"\n\"W\"=\"3\"\n");
     const HiveKey* top = spelt->findKey({u"top"_s});
+    QVERIFY(top);
     QCOMPARE(top->values().size(), size_t(2));
     spelt->forgetValues(*top);
+    QVERIFY(top->findValue(u"V"_s));
     QCOMPARE(top->findValue(u"V"_s)->value.toText(), u"2"_s); // the last section still wins
 
     HiveKey* baer = doc->findKey(path(uninstall + u"\\Baer"_s));
     const RegistryValue comment = RegistryValue::fromString(u"kept"_s);
     doc->setValue(baer, u"Comments"_s, comment);
     doc->forgetValues(*baer);
+    QVERIFY(baer->findValue(u"Comments"_s));
     QCOMPARE(baer->findValue(u"Comments"_s)->value, comment);
     const QByteArray saved = doc->serialize(stamp);
     doc->adoptSaved(saved);
     doc->forgetValues(*baer);
+    QVERIFY(baer->findValue(u"Comments"_s));
     QCOMPARE(baer->findValue(u"Comments"_s)->value, comment);
     QCOMPARE(dump(doc->root()), dump(HiveDocument::fromBytes(saved)->root()));
 }

@@ -495,6 +495,13 @@ void TestPeIconReader::listsIconsOncePerFile()
     QVERIFY(tool >= 0 && tool != app);
     QCOMPARE(list.smallImage(tool).size(), QSize(16, 16));
     QVERIFY(list.smallImage(tool) != list.smallImage(warning));
+    // A file made after another was deleted may get its inode; it is still another file.
+    QVERIFY(QFile::remove(dir.filePath(u"tool.exe"_s)));
+    QFile later(dir.filePath(u"later.txt"_s));
+    QVERIFY(later.open(QIODevice::WriteOnly));
+    later.close();
+    const int laterIndex = list.indexOfFile(later.fileName());
+    QVERIFY(laterIndex >= 0 && laterIndex != tool);
 }
 
 void TestPeIconReader::rejectsBrokenPe_data()

@@ -1,6 +1,7 @@
 #include "TestPrefix.h"
 
 #include "inventory/RegistryAccess.h"
+#include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
 
 #include <QTest>
@@ -191,6 +192,22 @@ void TestRegistryAccess::writesAndDeletes()
     QCOMPARE(errorOf([&] { other.WriteString(u"X"_s, u"y"_s); }), u"Failed to set data for 'X'"_s);
     other.CloseKey();
     QCOMPARE(errorOf([&] { other.WriteInteger(u"X"_s, 1); }), u"Failed to set data for 'X'"_s);
+
+    // Closing a key lets its values go only when they hold nothing unsaved.
+    {
+        HiveFile::WriteBatch batch;
+        reg.WriteString(u"Comments"_s, u"unsaved"_s);
+        QVERIFY(other.OpenKeyReadOnly(reg.CurrentPath()));
+        QCOMPARE(other.ReadString(u"Comments"_s), u"unsaved"_s);
+        other.CloseKey();
+        QCOMPARE(reg.ReadString(u"Comments"_s), u"unsaved"_s);
+        batch.commit();
+    }
+    reg.CloseKey();
+    QVERIFY(other.OpenKeyReadOnly(uninstall + u"\\{6B2A1C44-0F5E-4C59-9D1E-1B2C3D4E5F60}"_s));
+    QCOMPARE(other.ReadString(u"Comments"_s), u"unsaved"_s);
+    QCOMPARE(other.ReadString(u"UninstallString"_s), u"%SystemRoot%\\x.exe"_s);
+    QVERIFY(m_prefix->read(u"system.reg"_s).contains("\"Comments\"=\"unsaved\"\n"));
 }
 
 void TestRegistryAccess::deletesKeysWithSubkeys()

@@ -110,7 +110,9 @@ qsizetype valueLinesIn(const QByteArray& s, qsizetype begin, qsizetype end)
     const char* p = s.constData() + begin;
     const char* const last = s.constData() + end;
     while (p < last) {
-        if (*p == '"' || *p == '@')
+        while (p < last && (*p == ' ' || *p == '\t'))
+            ++p;
+        if (p < last && (*p == '"' || *p == '@'))
             ++count;
         const void* lineEnd = std::memchr(p, '\n', size_t(last - p));
         if (!lineEnd)

@@ -51,7 +51,7 @@ private:
     const HiveDocument* m_document = nullptr; // whose text holds the sections
     std::vector<std::unique_ptr<HiveKey>> m_subkeys;
     std::vector<Section*> m_sections; // the parts of the file that describe this key, in file order
-    // Read from the sections on first use; what is read once stays valid until the text changes.
+    // Read from the sections on first use; kept until the text changes or forgetValues() lets them go.
     mutable std::vector<HiveValue> m_values;
     mutable bool m_valuesRead = true;
     mutable bool m_hasClass = false;

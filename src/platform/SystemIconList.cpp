@@ -19,7 +19,8 @@ int SystemIconList::indexOfFile(const QString& hostPath)
         return -1; // not remembered: the file may appear before the next scan
     // One file reached through different links or spellings keeps one index: the file's identity
     // costs one stat, where its canonical path would cost one per folder of the path.
-    const std::pair<quint64, quint64> identity{quint64(status.st_dev), quint64(status.st_ino)};
+    const FileIdentity identity{quint64(status.st_dev), quint64(status.st_ino),
+                                qint64(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec};
     int index = m_indexByFile.value(identity, -1);
     if (index < 0) {
         index = count();

@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QString>
 
-#include <utility>
 #include <vector>
 
 // The one icon list of the run, shared by the small and the large views: an index per existing file,
@@ -42,7 +41,20 @@ private:
 
     std::vector<Entry> m_entries;
     QHash<QString, int> m_indexByPath;
-    QHash<std::pair<quint64, quint64>, int> m_indexByFile; // by device and inode
+    // A file however reached: a deleted file's inode goes to the next file made, so the time of the
+    // inode's last change is part of it.
+    struct FileIdentity
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 changedNanos = 0;
+        bool operator==(const FileIdentity&) const = default;
+        friend size_t qHash(const FileIdentity& id, size_t seed = 0)
+        {
+            return qHashMulti(seed, id.device, id.inode, id.changedNanos);
+        }
+    };
+    QHash<FileIdentity, int> m_indexByFile;
 };
 
 // The picture a file without icons of its own shows: an application window for programs, a page
