@@ -65,6 +65,7 @@ private Q_SLOTS:
     void findsAServerByItsWorkingFolder();
     void writeBatchIsOneSave();
     void writeBatchWithoutCommitChangesNothing();
+    void passingLookLetsGoOnlyWhatItOpened();
     void removesOnlyOurStaleTemporaryFiles();
     void refusesHivesThatAreNotRegularFiles_data();
     void refusesHivesThatAreNotRegularFiles();
@@ -308,6 +309,29 @@ void TestHiveFile::writeBatchIsOneSave()
     }
     QCOMPARE(prefix.read(u"system.reg"_s), saved);
     QCOMPARE(fooValue(*hive), u"three"_s);
+}
+
+void TestHiveFile::passingLookLetsGoOnlyWhatItOpened()
+{
+    TestPrefix current;
+    TestPrefix other;
+    QVERIFY(current.copyFixtureHives() && other.copyFixtureHives());
+    std::weak_ptr<HiveFile> openBefore = HiveFile::open(current.file(u"system.reg"_s));
+    QVERIFY(openBefore.lock()->current().isValid());
+    std::weak_ptr<HiveFile> lookedAt;
+    std::shared_ptr<HiveFile> stillHeld;
+    {
+        const HiveFile::PassingLook look;
+        const auto looked = HiveFile::open(other.file(u"system.reg"_s));
+        QVERIFY(looked->current().isValid());
+        lookedAt = looked;
+        stillHeld = HiveFile::open(other.file(u"user.reg"_s));
+        QVERIFY(stillHeld->current().isValid());
+        QCOMPARE(HiveFile::open(current.file(u"system.reg"_s)), openBefore.lock());
+    }
+    QVERIFY(lookedAt.expired());
+    QVERIFY(!openBefore.expired());
+    QCOMPARE(HiveFile::open(other.file(u"user.reg"_s)), stillHeld); // still the one instance
 }
 
 void TestHiveFile::writeBatchWithoutCommitChangesNothing()

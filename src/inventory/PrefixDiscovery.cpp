@@ -2,6 +2,7 @@
 
 #include "PlatformVersion.h"
 #include "ProgramScan.h"
+#include "platform/HiveFile.h"
 #include "platform/KeyValuesText.h"
 
 #include <QDir>
@@ -77,6 +78,7 @@ public:
     // The candidates that are prefixes, each folder once.
     QList<FoundPrefix> prefixes() const
     {
+        const HiveFile::PassingLook look;
         QList<FoundPrefix> found;
         QSet<QString> seen;
         for (const Candidate& candidate : m_candidates) {

@@ -150,17 +150,36 @@ void HiveFile::WriteBatch::commit()
     state.end();
 }
 
-std::shared_ptr<HiveFile> HiveFile::open(const QString& path)
+QHash<QString, std::shared_ptr<HiveFile>>& HiveFile::openFiles()
 {
     static QHash<QString, std::shared_ptr<HiveFile>> files;
+    return files;
+}
+
+std::shared_ptr<HiveFile> HiveFile::open(const QString& path)
+{
     const QString key = QFileInfo(path).absoluteFilePath();
-    std::shared_ptr<HiveFile>& file = files[key];
+    std::shared_ptr<HiveFile>& file = openFiles()[key];
     if (!file)
         file.reset(new HiveFile(key));
     return file;
 }
 
 HiveFile::HiveFile(QString path) : m_path(std::move(path)) {}
+
+HiveFile::PassingLook::PassingLook() : m_openBefore(openFiles().keys()) {}
+
+HiveFile::PassingLook::~PassingLook()
+{
+    auto& files = openFiles();
+    for (auto it = files.begin(); it != files.end();) {
+        // A file in a running batch stays: the batch holds it until it ends.
+        if (it.value().use_count() == 1 && !it.value()->m_inWriteBatch && !m_openBefore.contains(it.key()))
+            it = files.erase(it);
+        else
+            ++it;
+    }
+}
 
 QString HiveFile::prefixPath() const
 {

@@ -2,7 +2,9 @@
 
 #include "HiveDocument.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -39,6 +41,20 @@ public:
         ~ReadBatch();
         ReadBatch(const ReadBatch&) = delete;
         ReadBatch& operator=(const ReadBatch&) = delete;
+    };
+
+    // While one lives, the files opened for the first time are let go when it ends, unless something
+    // still holds them: a look over other prefixes does not keep their hives in memory.
+    class PassingLook
+    {
+    public:
+        PassingLook();
+        ~PassingLook();
+        PassingLook(const PassingLook&) = delete;
+        PassingLook& operator=(const PassingLook&) = delete;
+
+    private:
+        QStringList m_openBefore;
     };
 
     // Why the file could not be read the last time it was, or empty.
@@ -95,6 +111,7 @@ private:
 
     struct BatchState;
     static BatchState& batchState();
+    static QHash<QString, std::shared_ptr<HiveFile>>& openFiles();
 
     QString m_path;
     std::unique_ptr<HiveDocument> m_document;
