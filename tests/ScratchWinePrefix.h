@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <optional>
+#include <vector>
+
 // A real prefix made by `wineboot -i` in a temporary folder, for tests that run Windows programs.
 // Making one takes 20 to 60 seconds, so a test program makes one and shares it.
 class ScratchWinePrefix
@@ -53,6 +56,33 @@ public:
         return QFile::copy(from, to);
     }
 
+    // The folder name of Wine's user under drive_c/users, empty unless there is exactly one. Wine
+    // 8.0's ExpandEnvironmentStrings cuts %USERPROFILE% short, so scripts name the folder instead.
+    QString userName() const
+    {
+        QStringList users = QDir(driveC(QStringLiteral("users"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        users.removeAll(QStringLiteral("Public"));
+        return users.size() == 1 ? users.first() : QString();
+    }
+
+    // Runs a VBScript with Wine's cscript (as C:\mk.vbs); its output, or nothing when it did not end.
+    std::optional<QString> runScript(const QString& script) const
+    {
+        QFile vbs(driveC(QStringLiteral("mk.vbs")));
+        if (!vbs.open(QIODevice::WriteOnly) || vbs.write(script.toUtf8()) <= 0)
+            return std::nullopt;
+        vbs.close();
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WINEPREFIX"), path());
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(WineLauncher::wineProgram(), {QStringLiteral("cscript"), QStringLiteral("C:\\mk.vbs")});
+        if (!run.waitForFinished(120000))
+            return std::nullopt;
+        return QString::fromLocal8Bit(run.readAll());
+    }
+
     bool waitForServerExit(int ms) const
     {
         const QDeadlineTimer deadline(ms);
@@ -66,4 +96,43 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// HOME and the XDG data and config folders in a temporary folder while one lives, so that what Wine's
+// menu builder writes stays there.
+class ScratchHome
+{
+public:
+    ScratchHome()
+    {
+        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            m_saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+        qputenv("HOME", QFile::encodeName(path()));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral(".local/share"))));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral(".config"))));
+    }
+    ~ScratchHome()
+    {
+        for (const Saved& saved : m_saved) {
+            if (saved.wasSet)
+                qputenv(saved.name, saved.value);
+            else
+                qunsetenv(saved.name);
+        }
+    }
+    ScratchHome(const ScratchHome&) = delete;
+    ScratchHome& operator=(const ScratchHome&) = delete;
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+
+private:
+    struct Saved
+    {
+        const char* name;
+        bool wasSet;
+        QByteArray value;
+    };
+    QTemporaryDir m_dir;
+    std::vector<Saved> m_saved;
 };

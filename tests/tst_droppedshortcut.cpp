@@ -7,7 +7,6 @@
 #include "platform/HostToWindowsPath.h"
 
 #include <QDirIterator>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -232,27 +231,14 @@ void TestDroppedShortcut::desktopEntriesMadeByRealWine()
 {
     // Saving shortcuts in the Start Menu and on the desktop makes Wine write the menu and desktop
     // entries, under the home and data folders given here.
-    QTemporaryDir home;
+    const ScratchHome home;
     QVERIFY(home.isValid());
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(u".local/share"_s)));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(u".config"_s)));
-    auto restore = qScopeGuard([&] {
-        qputenv("HOME", oldHome);
-        qunsetenv("XDG_DATA_HOME");
-        qunsetenv("XDG_CONFIG_HOME");
-    });
-
     ScratchWinePrefix wine;
     if (const QString why = wine.create(); !why.isEmpty())
         QSKIP(qPrintable(why));
     QVERIFY(wine.put(wine.driveC(u"windows/notepad.exe"_s), u"Program Files/K App/kapp.exe"_s));
-    // The profile folder by its name on disk: Wine 8.0's ExpandEnvironmentStrings returns a text
-    // cut short by a NUL it counts, which loses whatever is appended to it.
-    QStringList users = QDir(wine.driveC(u"users"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    users.removeAll(u"Public"_s);
-    QCOMPARE(users.size(), 1);
+    const QString user = wine.userName();
+    QVERIFY(!user.isEmpty());
     const QString script = uR"(Set sh = CreateObject("WScript.Shell")
 CreateObject("Scripting.FileSystemObject").CreateFolder("%1\K App")
 Set l = sh.CreateShortcut("%1\K App\K Tool.lnk")
@@ -262,19 +248,10 @@ Set d = sh.CreateShortcut("%2\Desktop\K Desk.lnk")
 d.TargetPath = "C:\Program Files\K App\kapp.exe"
 d.Arguments = "/x ""a b"""
 d.Save
-)"_s.arg(u"C:\\users\\%1\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"_s.arg(users.first()),
-         u"C:\\users\\"_s + users.first());
-    QFile vbs(wine.driveC(u"mk.vbs"_s));
-    QVERIFY(vbs.open(QIODevice::WriteOnly) && vbs.write(script.toUtf8()) > 0);
-    vbs.close();
-    QProcess run;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"WINEPREFIX"_s, wine.path());
-    run.setProcessEnvironment(env);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(WineLauncher::wineProgram(), {u"cscript"_s, u"C:\\mk.vbs"_s});
-    QVERIFY(run.waitForFinished(120000));
-    const QString output = QString::fromLocal8Bit(run.readAll());
+)"_s.arg(u"C:\\users\\%1\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"_s.arg(user),
+         u"C:\\users\\"_s + user);
+    const std::optional<QString> output = wine.runScript(script);
+    QVERIFY(output);
 
     // The menu builder runs on its own after the script; wait for both entries.
     QStringList entries;
@@ -286,7 +263,7 @@ d.Save
         while (it.hasNext())
             entries << it.next();
     }
-    QVERIFY2(entries.size() == 2, qPrintable(output));
+    QVERIFY2(entries.size() == 2, qPrintable(*output));
 
     QStringList found;
     for (const QString& path : entries) {

@@ -7,7 +7,6 @@
 #include "platform/KestrinError.h"
 
 #include <QDirIterator>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -205,26 +204,14 @@ void TestStaleMenuEntries::desktopEntryThroughTheDesktopFolder()
 // that forgets its shortcuts would take it.
 void TestStaleMenuEntries::entriesMadeByRealWine()
 {
-    QTemporaryDir home;
+    const ScratchHome home;
     QVERIFY(home.isValid());
-    const QByteArray oldHome = qgetenv("HOME");
-    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(u".local/share"_s)));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(u".config"_s)));
-    auto restore = qScopeGuard([&] {
-        qputenv("HOME", oldHome);
-        qputenv("XDG_DATA_HOME", oldData);
-        qunsetenv("XDG_CONFIG_HOME");
-    });
-
     ScratchWinePrefix wine;
     if (const QString why = wine.create(); !why.isEmpty())
         QSKIP(qPrintable(why));
     QVERIFY(wine.put(wine.driveC(u"windows/notepad.exe"_s), u"Program Files/K App/kapp.exe"_s));
-    QStringList users = QDir(wine.driveC(u"users"_s)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    users.removeAll(u"Public"_s);
-    QCOMPARE(users.size(), 1);
+    const QString user = wine.userName();
+    QVERIFY(!user.isEmpty());
     // An all-users desktop shortcut: Wine records the desktop entries of those alone in MenuFiles.
     const QString script = uR"(Set sh = CreateObject("WScript.Shell")
 CreateObject("Scripting.FileSystemObject").CreateFolder("%1\K App")
@@ -234,16 +221,8 @@ l.Save
 Set d = sh.CreateShortcut("C:\users\Public\Desktop\K Desk.lnk")
 d.TargetPath = "C:\Program Files\K App\kapp.exe"
 d.Save
-)"_s.arg(u"C:\\users\\%1\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"_s.arg(users.first()));
-    QFile vbs(wine.driveC(u"mk.vbs"_s));
-    QVERIFY(vbs.open(QIODevice::WriteOnly) && vbs.write(script.toUtf8()) > 0);
-    vbs.close();
-    QProcess run;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"WINEPREFIX"_s, wine.path());
-    run.setProcessEnvironment(env);
-    run.start(WineLauncher::wineProgram(), {u"cscript"_s, u"C:\\mk.vbs"_s});
-    QVERIFY(run.waitForFinished(120000));
+)"_s.arg(u"C:\\users\\%1\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"_s.arg(user));
+    QVERIFY(wine.runScript(script));
     // The menu builder runs after the script; its MenuFiles values reach user.reg when the server ends.
     QVERIFY(wine.waitForServerExit(120000));
 
