@@ -199,13 +199,10 @@ QByteArray readAsHiveFile(const QByteArray& path)
         ::close(in);
         return {};
     }
-    QByteArray bytes = LargeBuffer::withCapacity(qsizetype(status.st_size));
-    bytes.resize(qsizetype(status.st_size));
-    qint64 got = 0;
-    for (ssize_t n; got < status.st_size && (n = ::read(in, bytes.data() + got, size_t(status.st_size - got))) > 0;)
-        got += n;
+    QByteArray bytes;
+    const bool read = LargeBuffer::readToEnd(in, qsizetype(status.st_size), bytes);
     ::close(in);
-    return got == status.st_size ? bytes : QByteArray();
+    return read ? bytes : QByteArray();
 }
 
 // The least any save of the whole file can do that leaves the old file or the new one after a crash:

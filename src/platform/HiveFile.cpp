@@ -52,25 +52,6 @@ private:
 int batchDepth = 0;
 quint64 batchGeneration = 1; // 0 never matches: outside a batch nothing counts as checked
 
-// Reads the file to its end into one buffer sized for it. Returns false with errno set on failure.
-bool readWhole(int fd, off_t sizeHint, QByteArray& bytes)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    bytes = LargeBuffer::withCapacity(qsizetype(sizeHint) + 1);
-    for (;;) {
-        if (bytes.size() == bytes.capacity())
-            bytes.reserve(bytes.size() * 2 + 4096); // it grew since we looked
-        const qsizetype had = bytes.size();
-        bytes.resize(bytes.capacity());
-        const ssize_t got = ::read(fd, bytes.data() + had, size_t(bytes.size() - had));
-        bytes.resize(had + std::max<ssize_t>(got, 0));
-        if (got == 0)
-            return true;
-        if (got < 0 && errno != EINTR)
-            return false;
-    }
-}
-
 bool accessible(const QString& path, int mode)
 {
     return ::access(QFile::encodeName(path).constData(), mode) == 0;
@@ -246,7 +227,7 @@ void HiveFile::reload(const Identity& identity)
         return;
     }
     QByteArray bytes;
-    const bool read = fd >= 0 && readWhole(fd, st.st_size, bytes);
+    const bool read = fd >= 0 && LargeBuffer::readToEnd(fd, qsizetype(st.st_size), bytes);
     const int error = errno;
     if (fd >= 0)
         ::close(fd);

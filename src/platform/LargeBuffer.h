@@ -9,4 +9,8 @@ namespace LargeBuffer {
 // An empty array that holds `capacity` bytes without growing.
 QByteArray withCapacity(qsizetype capacity);
 
+// Reads `fd` to its end into such a buffer sized for `sizeHint` bytes (it grows if the file did).
+// Returns false with errno set on failure.
+bool readToEnd(int fd, qsizetype sizeHint, QByteArray& bytes);
+
 } // namespace LargeBuffer
