@@ -2,8 +2,10 @@
 // copying a registry file of realistic size (about 20 MB, a prefix with thousands of installed
 // programs), and how much memory the parsed tree of a 10,000-entry hive takes.
 
+#include "platform/AtomicFile.h"
 #include "platform/HiveDocument.h"
 #include "platform/HiveSyntax.h"
+#include "platform/KestrinError.h"
 #include "platform/LargeBuffer.h"
 #include "platform/WinePrefix.h"
 
@@ -173,20 +175,6 @@ QByteArray readFile(const QByteArray& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeAll(int fd, const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size_t(size));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= put;
-    }
-    return true;
-}
-
 // The file's bytes read as the registry layer reads a hive: into one buffer of huge pages. Null when
 // it cannot be read whole.
 QByteArray readAsHiveFile(const QByteArray& path)
@@ -206,28 +194,19 @@ QByteArray readAsHiveFile(const QByteArray& path)
 }
 
 // The least any save of the whole file can do that leaves the old file or the new one after a crash:
-// read it, write a temporary file beside the target, flush it, rename it into place, flush the folder.
+// read it and replace it as the registry layer does (a temporary file beside it, flushed, renamed into
+// place, the folder flushed), with nothing parsed or changed.
 bool durableReplace(const QByteArray& path)
 {
     const QByteArray bytes = readAsHiveFile(path);
     if (bytes.isNull())
         return false;
-    const QByteArray temporary = path + ".floor.tmp";
-    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0)
-        return false;
-    const bool written = writeAll(out, bytes.constData(), bytes.size()) && ::fsync(out) == 0;
-    ::close(out);
-    if (!written || ::rename(temporary.constData(), QByteArray(path + ".floor").constData()) != 0) {
-        ::unlink(temporary.constData());
+    try {
+        AtomicFile::replace(QFile::decodeName(path + ".floor"), bytes);
+    } catch (const KestrinError&) {
         return false;
     }
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).path());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool flushed = dir >= 0 && ::fsync(dir) == 0;
-    if (dir >= 0)
-        ::close(dir);
-    return flushed;
+    return true;
 }
 
 // Every value of every uninstall entry and usage record, as a scan of the program list reads them.
