@@ -3,7 +3,15 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libyaml-cpp-dev fonts-dejavu-core
-          wine wine64 xvfb xauth clang libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
+          wine wine64 nsis xvfb xauth clang libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
+
+# Most uninstallers are 32-bit programs (NSIS and Inno Setup make 32-bit ones by default), and a
+# 64-bit Wine runs them only with its 32-bit half, which Debian ships for the i386 architecture.
+add_i386=false
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+    packages+=(wine32:i386)
+    dpkg --print-foreign-architectures | grep -qx i386 || add_i386=true
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,6 +26,10 @@ elif command -v sudo >/dev/null; then
 else
     echo "These Debian packages are missing and neither root nor sudo is available: ${missing[*]}" >&2
     exit 1
+fi
+if $add_i386; then
+    echo "Adding the i386 architecture to dpkg, for 32-bit Wine"
+    "${sudo[@]}" dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq

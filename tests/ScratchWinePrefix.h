@@ -6,7 +6,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -83,6 +85,34 @@ public:
         return QString::fromLocal8Bit(run.readAll());
     }
 
+    static bool canBuildNsis() { return !QStandardPaths::findExecutable(QStringLiteral("makensis")).isEmpty(); }
+
+    // Builds the NSIS script into an installer in `workFolder` and runs it in the prefix, silently
+    // unless `withPages` (then it waits for a user). Empty when installed, else why not.
+    QString installNsisApp(const QString& script, const QString& workFolder, bool withPages = false) const
+    {
+        const QString installer = QDir(workFolder).filePath(QStringLiteral("k-nsis-setup.exe"));
+        QProcess build;
+        build.setProcessChannelMode(QProcess::MergedChannels);
+        QStringList arguments{QStringLiteral("-V2"), QStringLiteral("-DOUTFILE=") + installer};
+        if (!withPages)
+            arguments << QStringLiteral("-DSILENT");
+        build.start(QStringLiteral("makensis"), arguments << script);
+        if (!build.waitForFinished(120000) || build.exitCode() != 0)
+            return QStringLiteral("makensis failed: ") + QString::fromLocal8Bit(build.readAll());
+        QProcess install;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WINEPREFIX"), path());
+        install.setProcessEnvironment(env);
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.start(WineLauncher::wineProgram(), {installer, QStringLiteral("/S")});
+        if (!install.waitForFinished(120000) || !waitForServerExit(60000))
+            return QStringLiteral("the installer did not finish");
+        if (!QFile::exists(driveC(QStringLiteral("Program Files (x86)/K NSIS App/uninst.exe"))))
+            return QStringLiteral("the installer left no uninstaller: ") + QString::fromLocal8Bit(install.readAll());
+        return {};
+    }
+
     bool waitForServerExit(int ms) const
     {
         const QDeadlineTimer deadline(ms);
@@ -96,6 +126,35 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// A 64-bit Wine without its 32-bit half, as where wine32 is not installed: Debian's 64-bit loader
+// copied into a folder of its own beside links to the rest of the installation, so that the 32-bit
+// loader it looks for next to itself is not there. loader() is empty where Wine is laid out otherwise.
+class Wine64Only
+{
+public:
+    Wine64Only()
+    {
+        const QString installed = QStringLiteral("/usr/lib/wine/wine64");
+        if (!m_dir.isValid() || !QFileInfo(installed).isExecutable())
+            return;
+        const QDir dir(m_dir.path());
+        const QString loader = dir.filePath(QStringLiteral("lib/wine/wine64"));
+        // Wine finds its libraries and data relative to its loader's real place.
+        if (dir.mkpath(QStringLiteral("lib/wine")) && QFile::copy(installed, loader) &&
+            QFile::link(QStringLiteral("/usr/lib/wine/wineserver"),
+                        dir.filePath(QStringLiteral("lib/wine/wineserver"))) &&
+            QFile::link(QStringLiteral("/usr/lib/x86_64-linux-gnu"),
+                        dir.filePath(QStringLiteral("lib/x86_64-linux-gnu"))) &&
+            QFile::link(QStringLiteral("/usr/share"), dir.filePath(QStringLiteral("share"))))
+            m_loader = loader;
+    }
+    const QString& loader() const { return m_loader; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_loader;
 };
 
 // HOME and the XDG data and config folders in a temporary folder while one lives, so that what Wine's

@@ -32,18 +32,23 @@ class FakeLauncher : public CommandLauncher
 public:
     QString prefix;
     bool removes = true;
+    bool starts = true;
     QStringList lines;
 
     Outcome RunAndWait(const QString&, const QString& line, const Progress&) override
     {
         lines << line;
+        Outcome outcome;
+        outcome.started = starts;
+        if (!starts) {
+            outcome.failure = u"Wine was not found."_s;
+            return outcome;
+        }
         if (removes) {
             RegistryAccess registry{WinePrefix(prefix)};
             registry.RootKey(RegistryRoot::LocalMachine);
             registry.DeleteKey(alphaKey);
         }
-        Outcome outcome;
-        outcome.started = true;
         return outcome;
     }
     bool start(const QString&, const QString&) override { return false; }
@@ -96,6 +101,7 @@ void TestCommandLine::init()
     makeAuditPrefix(*m_prefix);
     m_launcher.prefix = m_prefix->path();
     m_launcher.removes = true;
+    m_launcher.starts = true;
     m_launcher.lines.clear();
     CommandLauncher::setInstance(&m_launcher);
     MessageBox::setTestMode(true);
@@ -230,22 +236,27 @@ void TestCommandLine::commandToRun()
 
 void TestCommandLine::quietUninstall_data()
 {
+    QTest::addColumn<bool>("starts");
     QTest::addColumn<bool>("removes");
     QTest::addColumn<QByteArray>("outcome");
     QTest::addColumn<int>("status");
-    QTest::newRow("removed") << true << QByteArray("Uninstall OK. Uninstaller removed program from list.\r\n")
-                             << CommandLine::ExitOk;
-    QTest::newRow("left in the list")
-        << false
-        << QByteArray("Uninstaller did not complete the uninstall process or did not remove program from list.\r\n")
-        << CommandLine::ExitNotRemoved;
+    const QByteArray failed =
+        "Uninstaller did not complete the uninstall process or did not remove program from list.\r\n";
+    // Gamma is not listed: the run tells a script so, unless something graver happened.
+    QTest::newRow("removed, a name not listed")
+        << true << true << QByteArray("Uninstall OK. Uninstaller removed program from list.\r\n")
+        << CommandLine::ExitNameNotFound;
+    QTest::newRow("left in the list") << true << false << failed << CommandLine::ExitNotRemoved;
+    QTest::newRow("did not run") << false << true << failed << CommandLine::ExitNotStarted;
 }
 
 void TestCommandLine::quietUninstall()
 {
+    QFETCH(bool, starts);
     QFETCH(bool, removes);
     QFETCH(QByteArray, outcome);
     QFETCH(int, status);
+    m_launcher.starts = starts;
     m_launcher.removes = removes;
     // The first name is not installed; the second is typed in other letter case than listed.
     auto main = makeMain({u"/Qu"_s, u"Gamma"_s, u"aLPHA"_s});
@@ -371,6 +382,11 @@ void TestCommandLine::headlessRuns_data()
     QTest::newRow("--version") << QStringList{u"--version"_s} << 0 << QString() << u"kestrin 0.1.0"_s;
     QTest::newRow("a window without a display")
         << QStringList{u"/UNINSTALL"_s, u"Alpha"_s} << 1 << QString() << u"needs a display"_s;
+    // An empty report from a folder that is no prefix would pass for an empty prefix.
+    QTest::newRow("a report of no prefix")
+        << QStringList{u"--prefix"_s, u"absent"_s, u"/RFS"_s, u"out"_s} << 1 << QString() << u"No Wine prefix at "_s;
+    QTest::newRow("/QU in no prefix") << QStringList{u"--prefix"_s, u"absent"_s, u"/QU"_s, u"Alpha"_s} << 1 << QString()
+                                      << u"No Wine prefix at "_s;
 }
 
 void TestCommandLine::headlessRuns()
@@ -385,6 +401,8 @@ void TestCommandLine::headlessRuns()
     QCOMPARE(runWithoutDisplay(m_prefix->path(), arguments, &printed), status);
     if (!file.isEmpty())
         QVERIFY2(workFile(file).endsWith("\r\r\nAlpha\r\nBeta\r\n"), workFile(file).constData());
+    else
+        QVERIFY(!QFileInfo::exists(m_work->filePath(u"out.txt"_s)));
     if (!printedText.isEmpty())
         QVERIFY2(printed.contains(printedText.toUtf8()), printed.constData());
 }
@@ -420,15 +438,39 @@ void TestCommandLine::quietUninstallUnderWine()
         registry.WriteString(u"DisplayName"_s, u"Demo Reg Entry"_s);
         registry.WriteString(u"UninstallString"_s, u"C:\\windows\\system32\\reg.exe delete HKLM\\"_s + key + u" /f"_s);
     }
+    // And a real 32-bit NSIS program, whose uninstaller relaunches itself from %TEMP%.
+    const bool withNsis = ScratchWinePrefix::canBuildNsis();
+    if (withNsis) {
+        const QString error = wine.installNsisApp(QStringLiteral(KESTRIN_NSIS_SCRIPT), m_work->path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    } else {
+        qWarning("makensis is not installed: the NSIS program is left out");
+    }
+
+    // The prefix as a relative WINEPREFIX, from the working folder the run starts in.
+    const QString relative = QDir(m_work->path()).relativeFilePath(wine.path());
+    QVERIFY(QDir::isRelativePath(relative));
+    QStringList names{u"Not There"_s, u"demo reg entry"_s};
+    if (withNsis)
+        names << u"K NSIS App"_s;
     QByteArray printed;
-    QCOMPARE(runWithoutDisplay(wine.path(), {u"/QU"_s, u"Not There"_s, u"demo reg entry"_s}, &printed), 0);
-    QVERIFY2(workFile(u"ULog.txt"_s)
-                 .endsWith("\r\nUninstalling demo reg entry\r\n"
-                           "Uninstall OK. Uninstaller removed program from list.\r\n"),
-             workFile(u"ULog.txt"_s).constData());
+    QCOMPARE(runWithoutDisplay(relative, QStringList{u"/QU"_s} + names, &printed), CommandLine::ExitNameNotFound);
+    QVERIFY2(printed.contains("No program named \"Not There\" is in the list"), printed.constData());
+    const QByteArray log = workFile(u"ULog.txt"_s);
+    QVERIFY2(
+        log.contains("\r\nUninstalling demo reg entry\r\nUninstall OK. Uninstaller removed program from list.\r\n"),
+        log.constData());
     RegistryAccess registry{WinePrefix(wine.path())};
     registry.RootKey(RegistryRoot::LocalMachine);
     QVERIFY(!registry.KeyExists(key));
+    if (withNsis) {
+        QVERIFY2(
+            log.endsWith("\r\nUninstalling K NSIS App\r\nUninstall OK. Uninstaller removed program from list.\r\n"),
+            log.constData());
+        QVERIFY(
+            !registry.KeyExists(u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KNsisApp"_s));
+        QVERIFY(!QFileInfo::exists(wine.driveC(u"Program Files (x86)/K NSIS App/readme.txt"_s)));
+    }
 }
 
 QTEST_MAIN(TestCommandLine)

@@ -336,10 +336,12 @@ private slots:
 
         const auto stopServer = qScopeGuard([&] { stopWine(wineserver, prefix); });
         // The copy lacks Wine's own files, so the first start sets the prefix up (seconds).
-        Result r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Greeting"_s}, prefix, 180000);
+        // The 64-bit view: with 32-bit Wine installed, `wine reg` is the 32-bit program, which sees
+        // HKLM\Software through Wow6432Node.
+        Result r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Greeting"_s, u"/reg:64"_s}, prefix, 180000);
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QVERIFY2(r.out.contains(u"Greeting    REG_SZ    hello from kestrin"_s), qPrintable(r.out));
-        r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Count"_s}, prefix, 60000);
+        r = run(wine, {u"reg"_s, u"query"_s, key, u"/v"_s, u"Count"_s, u"/reg:64"_s}, prefix, 60000);
         QVERIFY2(r.out.contains(u"Count    REG_DWORD    0x2a"_s), qPrintable(r.out));
     }
 
@@ -388,7 +390,7 @@ private slots:
                                u"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Twin2"_s};
         const auto stopServer = qScopeGuard([&] { stopWine(wineserver, prefix); });
         auto wineQuery = [&](const QString& key) {
-            return run(wine, {u"reg"_s, u"query"_s, key, u"/s"_s}, prefix, 180000);
+            return run(wine, {u"reg"_s, u"query"_s, key, u"/s"_s, u"/reg:64"_s}, prefix, 180000);
         };
         QStringList before;
         for (const QString& key : keys) {
@@ -403,7 +405,9 @@ private slots:
         const QStringList regFiles = QDir(folder).entryList({u"*.reg"_s}, QDir::Files);
         QCOMPARE(regFiles.size(), keys.size());
         for (const QString& file : regFiles) {
-            const Result r = run(wine, {u"regedit"_s, u"/s"_s, folder + u'/' + file}, prefix, 60000);
+            // As the README tells users to: `wine regedit` would be the 32-bit program where 32-bit
+            // Wine is installed, and would import into Wow6432Node.
+            const Result r = run(wine, {u"reg"_s, u"import"_s, folder + u'/' + file, u"/reg:64"_s}, prefix, 60000);
             QVERIFY2(r.code == 0, qPrintable(r.err));
         }
         for (qsizetype i = 0; i < keys.size(); ++i)

@@ -98,6 +98,13 @@ void TestPrefixes::discoversEveryLayout()
                       "name: Tricks Game\ngame:\n  prefix: " + home(u".local/share/wineprefixes/tricks"_s).toUtf8() +
                           "\n"));
     QVERIFY(writeFile(home(u".config/lutris/games/broken-1.yml"_s), "game: [prefix: }\n  : :\n"));
+    // Flatpak Lutris keeps game files in its config folder (older) or its data folder.
+    QVERIFY(makePrefix(home(u"Games/flat"_s), 1));
+    QVERIFY(writeFile(home(u".var/app/net.lutris.Lutris/config/lutris/games/flat-1.yml"_s),
+                      "game:\n  prefix: ~/Games/flat\n"));
+    QVERIFY(makePrefix(home(u"Games/data"_s), 2));
+    QVERIFY(writeFile(home(u".var/app/net.lutris.Lutris/data/lutris/games/data-2.yml"_s),
+                      "name: Data Game\ngame:\n  prefix: ~/Games/data\n"));
     // Steam: its own library, and a second one that libraryfolders.vdf lists.
     const QString steam = home(u".local/share/Steam"_s);
     const QString second = home(u"SteamLibrary"_s);
@@ -113,6 +120,26 @@ void TestPrefixes::discoversEveryLayout()
     QVERIFY(writeFile(second + u"/steamapps/appmanifest_730.acf"_s,
                       "\"AppState\" { \"appid\" \"730\" \"name\" \"Counter \\\"Strike\\\" 2\" }"));
     QVERIFY(makePrefix(second + u"/steamapps/compatdata/999/pfx"_s, 1)); // no manifest
+    // Heroic: a game's Wine prefix, a Proton game's compat data folder, the default prefix, and the
+    // folders of both prefix folders (one made by Proton).
+    const QString heroic = home(u"Games/Heroic/Prefixes"_s);
+    QVERIFY(writeFile(home(u".config/heroic/GamesConfig/Quail.json"_s),
+                      R"({"Quail": {"winePrefix": "~/Games/Heroic/Prefixes/Quail"}, "version": "v0"})"));
+    QVERIFY(writeFile(home(u".config/heroic/GamesConfig/Proton.json"_s),
+                      R"({"Proton": {"winePrefix": "~/Games/Heroic/Prefixes/Kestrel",
+                          "wineVersion": {"bin": "/x/proton", "type": "proton"}}})"));
+    QVERIFY(writeFile(home(u".config/heroic/config.json"_s),
+                      R"({"defaultSettings": {"winePrefix": "~/Games/Heroic/Prefixes/default",
+                          "defaultWinePrefix": "~/HeroicPrefixes", "wineVersion": {"type": "wine"}}})"));
+    QVERIFY(makePrefix(heroic + u"/Quail"_s, 1));
+    QVERIFY(makePrefix(heroic + u"/Kestrel/pfx"_s, 2));
+    QVERIFY(makePrefix(heroic + u"/default"_s, 0));
+    QVERIFY(makePrefix(heroic + u"/Loose"_s, 3));
+    QVERIFY(makePrefix(heroic + u"/LooseProton/pfx"_s, 4));
+    QVERIFY(makePrefix(home(u"HeroicPrefixes/Other"_s), 5));
+    const QString flatpakHeroic = home(u".var/app/com.heroicgameslauncher.hgl/config/heroic"_s);
+    QVERIFY(QDir().mkpath(flatpakHeroic));
+    QCOMPARE(::mkfifo(QFile::encodeName(flatpakHeroic + u"/config.json"_s).constData(), 0644), 0); // never opened
     QVERIFY(makePrefix(home(u".PlayOnLinux/wineprefix/Office2010"_s), 2));
 
     struct Expected
@@ -127,9 +154,17 @@ void TestPrefixes::discoversEveryLayout()
         {u"Office"_s, u"Bottles (Flatpak)"_s, home(u".var/app/com.usebottles.bottles/data/bottles/bottles/Office"_s),
          0},
         {u"the-witcher-3"_s, u"Lutris"_s, home(u"Games/witcher"_s), 4},
+        {u"flat"_s, u"Lutris"_s, home(u"Games/flat"_s), 1},
+        {u"Data Game"_s, u"Lutris"_s, home(u"Games/data"_s), 2},
         {u"Half-Life 2"_s, u"Steam"_s, steam + u"/steamapps/compatdata/220/pfx"_s, 5},
         {u"Counter \"Strike\" 2"_s, u"Steam"_s, second + u"/steamapps/compatdata/730/pfx"_s, 6},
         {u"Steam app 999"_s, u"Steam"_s, second + u"/steamapps/compatdata/999/pfx"_s, 1},
+        {u"Kestrel"_s, u"Heroic"_s, heroic + u"/Kestrel/pfx"_s, 2},
+        {u"Quail"_s, u"Heroic"_s, heroic + u"/Quail"_s, 1},
+        {u"default"_s, u"Heroic"_s, heroic + u"/default"_s, 0},
+        {u"Loose"_s, u"Heroic"_s, heroic + u"/Loose"_s, 3},
+        {u"LooseProton"_s, u"Heroic"_s, heroic + u"/LooseProton/pfx"_s, 4},
+        {u"Other"_s, u"Heroic"_s, home(u"HeroicPrefixes/Other"_s), 5},
         {u"Office2010"_s, u"PlayOnLinux"_s, home(u".PlayOnLinux/wineprefix/Office2010"_s), 2},
     };
     const QList<FoundPrefix> found = discoverPrefixes(m_home->path());

@@ -46,7 +46,6 @@ enum class Uninstaller
 {
     RemovesItsKey,
     DoesNothing,
-    DoesNotStart,
     ChangesNameCase,
     DropsUninstallString,
 };
@@ -58,6 +57,8 @@ class FakeLauncher : public CommandLauncher
 public:
     std::function<void()> uninstaller;
     bool starts = true;
+    QString failure;             // when it does not start
+    bool programMissing = false; // when it does not start
     QStringList lines;
     // Seen while waiting.
     TfUninstall::State stateWhileRunning = TfUninstall::State::Ready;
@@ -96,6 +97,10 @@ public:
         }
         Outcome outcome;
         outcome.started = starts;
+        if (!starts) {
+            outcome.failure = failure;
+            outcome.programMissing = programMissing;
+        }
         if (starts && uninstaller)
             uninstaller();
         return outcome;
@@ -120,6 +125,8 @@ private slots:
     void leavingTheReadyState();
     void uninstallOutcomes_data();
     void uninstallOutcomes();
+    void uninstallerThatDoesNotRun_data();
+    void uninstallerThatDoesNotRun();
     void closeDuringTheWaitActsAfterIt();
     void escapeDuringTheWaitDoesNothing();
     void aFailingWaitStillStopsTheWorker();
@@ -255,8 +262,6 @@ void TestUninstallWindows::uninstallOutcomes_data()
                                        << stamp + "Uninstalling Foo Tool 1.0\r\n" + ok;
     QTest::newRow("leaves its entry") << u"FooTool_is1"_s << Uninstaller::DoesNothing << foo << false
                                       << stamp + "Uninstalling Foo Tool 1.0\r\n" + failed;
-    QTest::newRow("does not start") << u"FooTool_is1"_s << Uninstaller::DoesNotStart << foo << false
-                                    << stamp + "Uninstalling Foo Tool 1.0\r\n" + failed;
     QTest::newRow("twin name still listed")
         << u"Twin1"_s << Uninstaller::RemovesItsKey << u"C:\\Twin\\one\\uninst.exe"_s << false
         << stamp + "Uninstalling Twin App\r\n" + failed;
@@ -281,7 +286,6 @@ void TestUninstallWindows::uninstallOutcomes()
     auto main = makeMain();
     main->selectItem(rowOf(*main, subkey));
     const QString key = uninstallKey + subkey;
-    m_launcher->starts = uninstaller != Uninstaller::DoesNotStart;
     m_launcher->uninstaller = [&] {
         RegistryAccess registry{WinePrefix(m_prefix->path())};
         registry.RootKey(RegistryRoot::LocalMachine);
@@ -343,6 +347,51 @@ void TestUninstallWindows::uninstallOutcomes()
     QCOMPARE(main->selectedIndex(), 0);
     QCOMPARE(logBytes(), header + logged);
     QVERIFY(MessageBox::recorded().isEmpty());
+}
+
+void TestUninstallWindows::uninstallerThatDoesNotRun_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<bool>("programMissing");
+    // Only a missing uninstaller makes the entry stale; a missing Wine must never lead to deleting it.
+    QTest::newRow("uninstaller gone: CLEAN-UP offered")
+        << u"The uninstaller C:\\x\\unins000.exe is not there."_s << true;
+    QTest::newRow("no Wine: only CLOSE")
+        << u"Wine was not found. Install Wine, or set WINELOADER to the wine program."_s << false;
+    QTest::newRow("no 32-bit Wine: only CLOSE")
+        << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false;
+}
+
+void TestUninstallWindows::uninstallerThatDoesNotRun()
+{
+    QFETCH(QString, failure);
+    QFETCH(bool, programMissing);
+    auto main = makeMain();
+    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
+    m_launcher->starts = false;
+    m_launcher->failure = failure;
+    m_launcher->programMissing = programMissing;
+
+    TfUninstall window(*main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    // No CONTINUE, and never the claim that the uninstaller completed.
+    QCOMPARE(window.state(), TfUninstall::State::NotRun);
+    QCOMPARE(window.lUnHeader->text(), TfUninstall::notRunText() + failure);
+    QCOMPARE(MessageBox::recorded().size(), 1);
+    QCOMPARE(MessageBox::recorded().first().kind, MessageBox::Kind::Critical);
+    QCOMPARE(MessageBox::recorded().first().text, failure);
+    QCOMPARE(logBytes(), header + stamp +
+                             "Uninstalling Foo Tool 1.0\r\nUninstaller did not complete the uninstall process or did "
+                             "not remove program from list.\r\n");
+    QVERIFY(!window.pbProgress->isVisible() && window.buUninstall->isVisible());
+    QCOMPARE(window.buUninstall->caption(), programMissing ? u"CLEAN-UP"_s : u"CLOSE"_s);
+    QCOMPARE(window.buCancel->isVisible(), programMissing);
+
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(keyExists(RegistryRoot::LocalMachine, uninstallKey + u"FooTool_is1"_s), !programMissing);
+    QCOMPARE(main->selectedIndex(), 0);
 }
 
 void TestUninstallWindows::closeDuringTheWaitActsAfterIt()

@@ -11,6 +11,8 @@
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfUninstall.h"
 
+#include <QLabel>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +37,9 @@ private slots:
     void init();
     void cleanup();
     void uninstallerRemovesItsOwnEntry();
+    void nsisUninstallerIn64BitPrefix();
+    void uninstallerThatCannotRun_data();
+    void uninstallerThatCannotRun();
     void runningWineHoldsBackVerificationAndDeletion();
 
 private:
@@ -52,8 +57,9 @@ private:
 void TestUninstallWine::initTestCase()
 {
     m_notReady = m_prefix.create();
-    if (m_notReady.isEmpty() && !QFile::exists(QStringLiteral(KESTRIN_ECHO_EXE)))
-        m_notReady = u"the Windows test program was not built (no MinGW-w64)"_s;
+    if (m_notReady.isEmpty() &&
+        (!QFile::exists(QStringLiteral(KESTRIN_ECHO_EXE)) || !QFile::exists(QStringLiteral(KESTRIN_ECHO32_EXE))))
+        m_notReady = u"the Windows test programs were not built (no MinGW-w64)"_s;
 }
 
 void TestUninstallWine::init()
@@ -137,15 +143,103 @@ void TestUninstallWine::uninstallerRemovesItsOwnEntry()
     QVERIFY(MessageBox::recorded().isEmpty());
 }
 
+void TestUninstallWine::nsisUninstallerIn64BitPrefix()
+{
+    if (!ScratchWinePrefix::canBuildNsis())
+        QSKIP("makensis is not installed");
+    const QString error = m_prefix.installNsisApp(QStringLiteral(KESTRIN_NSIS_SCRIPT), m_work->path());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KNsisApp"_s));
+    QVERIFY(main.selectedIndex() >= 0);
+    QVERIFY(main.programList().at(main.selectedIndex()).KeyPath.contains(u"Wow6432Node"_s));
+
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::Removed);
+    QVERIFY(!QFileInfo::exists(m_prefix.driveC(u"Program Files (x86)/K NSIS App/readme.txt"_s)));
+    QCOMPARE(logBytes(), header + stamp + "Uninstalling K NSIS App\r\n" + sLogUninstallOK.toLatin1() + "\r\n");
+    QVERIFY(MessageBox::recorded().isEmpty());
+}
+
+void TestUninstallWine::uninstallerThatCannotRun_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("hide"); // "wine": no Wine at all; "wine32": a 64-bit Wine without its 32-bit half
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("cleanUpOffered");
+    QTest::newRow("uninstaller gone") << u"\"C:\\Program Files (x86)\\Gone\\unins000.exe\" /x"_s << QString()
+                                      << u"The uninstaller C:\\Program Files (x86)\\Gone\\unins000.exe is not there."_s
+                                      << true;
+    QTest::newRow("not a program") << u"C:\\windows\\win.ini"_s << QString()
+                                   << u"The uninstaller C:\\windows\\win.ini is not a program Windows can run."_s
+                                   << false;
+    QTest::newRow("no Wine") << u"C:\\K32\\uninst.exe"_s << u"wine"_s
+                             << u"Wine was not found. Install Wine, or set WINELOADER to the wine program."_s << false;
+    QTest::newRow("no 32-bit Wine")
+        << u"C:\\K32\\uninst.exe"_s << u"wine32"_s
+        << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false;
+}
+
+void TestUninstallWine::uninstallerThatCannotRun()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, hide);
+    QFETCH(QString, reason);
+    QFETCH(bool, cleanUpOffered);
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO32_EXE), u"K32/uninst.exe"_s));
+    Wine64Only wine64Only;
+    if (hide == u"wine32" && wine64Only.loader().isEmpty())
+        QSKIP("Wine is not laid out as Debian lays it out");
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray loader = qgetenv("WINELOADER");
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", path);
+        loader.isNull() ? qunsetenv("WINELOADER") : qputenv("WINELOADER", loader);
+    });
+    if (hide == u"wine") {
+        qputenv("PATH", "/nonexistent");
+        qunsetenv("WINELOADER");
+    } else if (hide == u"wine32") {
+        qputenv("WINELOADER", QFile::encodeName(wine64Only.loader()));
+    }
+    addEntry(u"KCannot"_s, u"KCannot Program"_s, command);
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KCannot"_s));
+
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::NotRun);
+    QCOMPARE(MessageBox::recorded().size(), 1);
+    QCOMPARE(MessageBox::recorded().first().text, reason);
+    QCOMPARE(window.lUnHeader->text(), TfUninstall::notRunText() + reason);
+    QCOMPARE(logBytes(), header + stamp + "Uninstalling KCannot Program\r\n" + sLogUninstallFailed.toLatin1() + "\r\n");
+    QCOMPARE(window.buUninstall->caption(), cleanUpOffered ? u"CLEAN-UP"_s : u"CLOSE"_s);
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(rowOf(main, u"KCannot"_s) < 0, cleanUpOffered);
+    if (!cleanUpOffered) {
+        RegistryAccess registry{WinePrefix(m_prefix.path())};
+        registry.RootKey(RegistryRoot::LocalMachine);
+        QVERIFY(registry.DeleteKey(uninstallKey + u"KCannot"_s));
+    }
+}
+
 void TestUninstallWine::runningWineHoldsBackVerificationAndDeletion()
 {
-    addEntry(u"KStale"_s, u"KStale Program"_s, u"C:\\Gone\\uninst.exe /S"_s);
+    // An uninstaller that runs and leaves its entry.
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO_EXE), u"KStale/uninst.exe"_s));
+    addEntry(u"KStale"_s, u"KStale Program"_s, u"C:\\KStale\\uninst.exe /S"_s);
     TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
     main.selectItem(rowOf(main, u"KStale"_s));
 
     TfUninstall window(main);
     window.show();
-    QTest::mouseClick(window.buUninstall, Qt::LeftButton); // does not start
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
     QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
 
     // Another Windows program keeps Wine up: no outcome from the old files, no deletion.

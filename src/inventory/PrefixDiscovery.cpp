@@ -7,12 +7,50 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <yaml-cpp/yaml.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+
 namespace {
+
+// The bytes of a regular file; nothing for anything else. The open does not block, so a FIFO named
+// like a game's file cannot hang the listing.
+std::optional<QByteArray> readRegularFile(const QString& path)
+{
+    constexpr qint64 MaxBytes = 16 * 1024 * 1024;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st = {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxBytes ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return file.readAll();
+}
+
+std::optional<std::vector<KeyValuesText::Node>> readKeyValues(const QString& path)
+{
+    const auto text = readRegularFile(path);
+    return text ? KeyValuesText::parse(*text) : std::nullopt;
+}
+
+QJsonObject readJsonObject(const QString& path)
+{
+    const auto text = readRegularFile(path);
+    return text ? QJsonDocument::fromJson(*text).object() : QJsonObject();
+}
 
 struct Candidate
 {
@@ -45,7 +83,9 @@ public:
     void addLutrisGames()
     {
         for (const QString& folder :
-             {inHome(QStringLiteral(".config/lutris/games")), inHome(QStringLiteral(".local/share/lutris/games"))}) {
+             {inHome(QStringLiteral(".config/lutris/games")), inHome(QStringLiteral(".local/share/lutris/games")),
+              inHome(QStringLiteral(".var/app/net.lutris.Lutris/config/lutris/games")),
+              inHome(QStringLiteral(".var/app/net.lutris.Lutris/data/lutris/games"))}) {
             const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.yml"), QStringLiteral("*.yaml")},
                                                                    QDir::Files, QDir::Name);
             for (const QFileInfo& file : files)
@@ -75,6 +115,48 @@ public:
         }
     }
 
+    // Heroic's prefixes: each game's winePrefix, then the folders of its prefixes folder. A game run by
+    // Proton has its prefix in the pfx folder of its winePrefix, so both places are candidates.
+    void addHeroicPrefixes()
+    {
+        const QString origin = QStringLiteral("Heroic");
+        QStringList prefixFolders{inHome(QStringLiteral("Games/Heroic/Prefixes"))};
+        for (const QString& root : {inHome(QStringLiteral(".config/heroic")),
+                                    inHome(QStringLiteral(".var/app/com.heroicgameslauncher.hgl/config/heroic"))}) {
+            const QJsonObject defaults = readJsonObject(root + QStringLiteral("/config.json"))
+                                             .value(QStringLiteral("defaultSettings"))
+                                             .toObject();
+            const QString defaultPrefix = expandHome(defaults.value(QStringLiteral("winePrefix")).toString());
+            const QJsonObject defaultVersion = defaults.value(QStringLiteral("wineVersion")).toObject();
+            const QFileInfoList games = QDir(root + QStringLiteral("/GamesConfig"))
+                                            .entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+            for (const QFileInfo& file : games) {
+                const QJsonObject settings = readJsonObject(file.filePath()).value(file.completeBaseName()).toObject();
+                QString prefix = expandHome(settings.value(QStringLiteral("winePrefix")).toString());
+                if (prefix.isEmpty())
+                    prefix = defaultPrefix;
+                QJsonObject version = settings.value(QStringLiteral("wineVersion")).toObject();
+                if (version.isEmpty())
+                    version = defaultVersion;
+                if (!QDir::isAbsolutePath(prefix))
+                    continue;
+                const bool proton = version.value(QStringLiteral("type")).toString() == u"proton";
+                add(QFileInfo(prefix).fileName(), origin, proton ? prefix + QStringLiteral("/pfx") : prefix);
+            }
+            if (QDir::isAbsolutePath(defaultPrefix))
+                addPrefixOrProton(defaultPrefix, origin);
+            const QString folder = expandHome(defaults.value(QStringLiteral("defaultWinePrefix")).toString());
+            if (QDir::isAbsolutePath(folder))
+                prefixFolders << folder;
+        }
+        for (const QString& folder : std::as_const(prefixFolders)) {
+            const QFileInfoList entries =
+                QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+            for (const QFileInfo& entry : entries)
+                addPrefixOrProton(entry.filePath(), origin);
+        }
+    }
+
     // The candidates that are prefixes, each folder once.
     QList<FoundPrefix> prefixes() const
     {
@@ -95,11 +177,27 @@ public:
     }
 
 private:
+    QString expandHome(const QString& path) const
+    {
+        return path == u"~" || path.startsWith(u"~/") ? m_home + path.mid(1) : path;
+    }
+
+    // A folder that is a prefix, or a Proton compat data folder with the prefix in pfx.
+    void addPrefixOrProton(const QString& folder, const QString& origin)
+    {
+        const QString name = QFileInfo(folder).fileName();
+        add(name, origin, folder);
+        add(name, origin, folder + QStringLiteral("/pfx"));
+    }
+
     void addLutrisGame(const QFileInfo& file)
     {
         QString prefix, name;
+        const auto text = readRegularFile(file.filePath());
+        if (!text)
+            return;
         try {
-            const YAML::Node game = YAML::LoadFile(QFile::encodeName(file.filePath()).toStdString());
+            const YAML::Node game = YAML::Load(text->toStdString());
             if (game["game"] && game["game"]["prefix"])
                 prefix = QString::fromStdString(game["game"]["prefix"].as<std::string>());
             if (game["name"])
@@ -107,8 +205,7 @@ private:
         } catch (const YAML::Exception&) {
             return; // a damaged game file names no prefix
         }
-        if (prefix.startsWith(QStringLiteral("~/")))
-            prefix = m_home + prefix.mid(1);
+        prefix = expandHome(prefix);
         if (prefix.isEmpty() || QDir::isRelativePath(prefix))
             return;
         if (name.isEmpty()) {
@@ -122,7 +219,7 @@ private:
     static QStringList listedLibraries(const QString& libraryFolders)
     {
         QStringList libraries;
-        const auto nodes = KeyValuesText::readFile(libraryFolders);
+        const auto nodes = readKeyValues(libraryFolders);
         if (!nodes)
             return libraries;
         for (const KeyValuesText::Node& top : *nodes) {
@@ -143,8 +240,7 @@ private:
         for (const QFileInfo& game : games) {
             const QString appId = game.fileName();
             QString name;
-            if (const auto manifest =
-                    KeyValuesText::readFile(steamapps + QStringLiteral("/appmanifest_%1.acf").arg(appId))) {
+            if (const auto manifest = readKeyValues(steamapps + QStringLiteral("/appmanifest_%1.acf").arg(appId))) {
                 for (const KeyValuesText::Node& top : *manifest)
                     name = name.isEmpty() ? top.childText(u"name") : name;
             }
@@ -169,6 +265,7 @@ QList<FoundPrefix> discoverPrefixes(const QString& home)
                          QStringLiteral("Bottles (Flatpak)"));
     finder.addLutrisGames();
     finder.addSteamLibraries();
+    finder.addHeroicPrefixes();
     finder.addSubfolders(finder.inHome(QStringLiteral(".PlayOnLinux/wineprefix")), QStringLiteral("PlayOnLinux"));
     return finder.prefixes();
 }

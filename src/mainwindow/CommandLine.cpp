@@ -98,6 +98,26 @@ QString CommandLine::commandToRun(const QString& uninstallCommand)
     return inside.isEmpty() ? uninstallCommand : inside;
 }
 
+int CommandLine::graver(int a, int b)
+{
+    // A failed layer, then an uninstaller that did not run, then a program left listed, then a typo.
+    const auto rank = [](int status) {
+        switch (status) {
+        case ExitFailed:
+            return 4;
+        case ExitNotStarted:
+            return 3;
+        case ExitNotRemoved:
+            return 2;
+        case ExitNameNotFound:
+            return 1;
+        default:
+            return 0;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
 QString CommandLine::usageText()
 {
     return QStringLiteral("Usage: kestrin [--prefix DIR] [SWITCH [ARGUMENT...]]\n"
@@ -120,13 +140,16 @@ QString CommandLine::usageText()
                           "  /RPL, /RPS        print the long or short report on the default printer and end\n"
                           "\n"
                           "The prefix is the one given with --prefix, else $WINEPREFIX, else the one last chosen\n"
-                          "with File > Open Prefix, else ~/.wine. Uninstallers run under $WINELOADER, else wine,\n"
+                          "with File > Open Prefix, else ~/.wine. Uninstallers run under $WINELOADER, else the\n"
+                          "Wine that the prefix's manager (Bottles, Lutris, Steam, Heroic) runs it with, else wine,\n"
                           "else wine64. ULog.txt and Report.txt are in the current folder.\n"
                           "Runs that show no window need no display: without DISPLAY and WAYLAND_DISPLAY they run\n"
                           "offscreen, and print errors on standard error.\n"
                           "\n"
-                          "Exit status: 0 success; 1 a report, a print or a log write failed, or an option was\n"
-                          "wrong; 2 an uninstaller left its program in the list.\n");
+                          "Exit status: 0 success; 1 a report, a print or a log write failed, an option was wrong,\n"
+                          "or the folder is not a Wine prefix; 2 an uninstaller left its program in the list;\n"
+                          "3 an uninstaller did not run (the reason is on standard error); 4 a name given to /QU\n"
+                          "is not in the list. When several apply, the first of 1, 3, 2, 4 that applies.\n");
 }
 
 const CommandLine& CommandLine::current()

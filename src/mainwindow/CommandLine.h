@@ -21,8 +21,12 @@ public:
 
     // Exit statuses of a run that ends by itself.
     static constexpr int ExitOk = 0;
-    static constexpr int ExitFailed = 1;     // a report, a print or a log write failed
-    static constexpr int ExitNotRemoved = 2; // an uninstaller left its program listed
+    static constexpr int ExitFailed = 1;       // a report, a print or a log write failed, or no prefix
+    static constexpr int ExitNotRemoved = 2;   // an uninstaller left its program listed
+    static constexpr int ExitNotStarted = 3;   // an uninstaller did not run (Wine or its file missing, ...)
+    static constexpr int ExitNameNotFound = 4; // a name given to /QU is not in the list
+    // Which of two statuses a run that met both ends with: the more serious.
+    static int graver(int a, int b);
 
     // `arguments` without the program's own name.
     explicit CommandLine(QStringList arguments = {});

@@ -11,12 +11,14 @@
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "platform/CommandLauncher.h"
+#include "platform/PrefixHealth.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QRadioButton>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -31,11 +33,25 @@ int findByName(const ProgramListModel& list, const QString& name)
     return -1;
 }
 
+// A run without a window has only standard error to say what went wrong.
+void printError(const QString& text)
+{
+    std::fprintf(stderr, "kestrin: %s\n", qUtf8Printable(text));
+}
+
 } // namespace
 
 void TfKestrin::ActOnCommandLine()
 {
     const CommandLine& line = CommandLine::current();
+    const bool runsAndEnds =
+        line.switchGiven() != CommandLine::Switch::None && line.switchGiven() != CommandLine::Switch::Uninstall;
+    if (const PrefixHealth health = PrefixHealth::check(m_prefix); runsAndEnds && !health.ready()) {
+        // An empty report or a quiet run that finds nothing would pass for success.
+        printError(health.sentence());
+        endRun(CommandLine::ExitFailed);
+        return;
+    }
     switch (line.switchGiven()) {
     case CommandLine::Switch::Uninstall:
         PrepareUninstall();
@@ -103,16 +119,26 @@ void TfKestrin::QuietUninstall()
         const auto item = std::find_if(listed.begin(), listed.end(), [&name](const InstalledProgram& program) {
             return program.Name.compare(name, Qt::CaseInsensitive) == 0;
         });
-        if (item == listed.end())
+        if (item == listed.end()) {
+            // Skipped, and nothing logged; but a script must learn of the typo.
+            printError(QStringLiteral("No program named \"%1\" is in the list; skipped.").arg(name));
+            noteFailure(CommandLine::ExitNameNotFound);
             continue;
+        }
         // Waits for the prefix's wineserver too, so that the check below reads what the uninstaller left.
-        CommandLauncher::instance().RunAndWait(m_prefix.path(), CommandLine::commandToRun(item->UninstallCommand), {});
-        const bool removed = EntryHasValue(ValueName::DisplayName, item->Root, item->KeyPath) == -1;
+        const CommandLauncher::Outcome outcome = CommandLauncher::instance().RunAndWait(
+            m_prefix.path(), CommandLine::commandToRun(item->UninstallCommand), {});
+        // An uninstaller that never ran removed nothing, whatever the list says now.
+        const bool removed = outcome.started && EntryHasValue(ValueName::DisplayName, item->Root, item->KeyPath) == -1;
         log.AppendToLog(UninstallLog::timeStampRecord());
         log.AppendToLog(QStringLiteral("Uninstalling ") + name + lineEnd);
         log.AppendToLog((removed ? sLogUninstallOK : sLogUninstallFailed) + lineEnd);
-        if (!removed)
+        if (!outcome.started) {
+            printError(QStringLiteral("The uninstaller of \"%1\" did not run: %2").arg(name, outcome.failure));
+            noteFailure(CommandLine::ExitNotStarted);
+        } else if (!removed) {
             noteFailure(CommandLine::ExitNotRemoved);
+        }
     }
 }
 
@@ -151,9 +177,7 @@ void TfKestrin::ReportToPrinter(bool longFormat)
 
 void TfKestrin::noteFailure(int status)
 {
-    // The first failure of a layer outranks a program left in the list.
-    if (m_exitStatus != CommandLine::ExitFailed)
-        m_exitStatus = status;
+    m_exitStatus = CommandLine::graver(m_exitStatus, status);
 }
 
 void TfKestrin::endRun(int status)

@@ -21,6 +21,7 @@
 #include "inventory/ProgramScan.h"
 #include "inventory/StaleMenuEntries.h"
 #include "inventory/Texts.h"
+#include "platform/CommandLauncher.h"
 #include "platform/KestrinError.h"
 #include "platform/PrefixHealth.h"
 #include "platform/WineServer.h"
@@ -192,6 +193,10 @@ void TfKestrin::buildForm()
     sbarPrefixPanel = new QLabel(sbarStatus);
     sbarPrefixPanel->setObjectName(QStringLiteral("sbarPrefixPanel"));
     sbarStatus->addPermanentWidget(sbarPrefixPanel);
+    sbarWinePanel = new QLabel(sbarStatus);
+    sbarWinePanel->setObjectName(QStringLiteral("sbarWinePanel"));
+    sbarWinePanel->setTextFormat(Qt::PlainText); // runner names come from the managers' files
+    sbarStatus->addPermanentWidget(sbarWinePanel);
 }
 
 void TfKestrin::installWindowOpeners()
@@ -316,6 +321,12 @@ void TfKestrin::showPrefix()
     runGuarded(this, [&] { platform = PrefixPlatformText(m_prefix); });
     sbarPrefixPanel->setText(platform);
     sbarPrefixPanel->setVisible(!platform.isEmpty());
+    // Naming the system's Wine asks it for its version: once the list is up, not before.
+    sbarWinePanel->clear();
+    QTimer::singleShot(0, this, [this, path = m_prefix.path()] {
+        if (path == m_prefix.path())
+            sbarWinePanel->setText(CommandLauncher::instance().wineLabel(path));
+    });
 }
 
 QString TfKestrin::prefixProblem() const

@@ -99,6 +99,7 @@ public:
     QLabel* sbarStatusPanel = nullptr;
     QLabel* sbarSkippedNote = nullptr; // names the entries the last scan left out; hidden when none
     QLabel* sbarPrefixPanel = nullptr; // the prefix's Windows version and architecture
+    QLabel* sbarWinePanel = nullptr;   // the Wine that runs the prefix's uninstallers
     QLabel* lPrefixProblem = nullptr;  // stands in for the list when the prefix cannot be read
 
     // Each dropped shortcut, in order, opens one new-entry window filled in from it; the next opens

@@ -5,6 +5,7 @@
 #include "TfKestrin.h"
 #include "controls/MessageBox.h"
 #include "platform/PrefixChoice.h"
+#include "platform/PrefixWine.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WineMenuFolders.h"
 
@@ -33,6 +34,11 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(qUtf8Printable(CommandLine::usageText()), stdout);
+            const WinePrefix prefix = PrefixChoice::startPrefix(rawCommandLine(argc, argv).prefixOption());
+            const PrefixWine wine = PrefixWine::forPrefix(prefix.path());
+            std::printf("\nThis run: the prefix %s, whose uninstallers run under %s.\n",
+                        qUtf8Printable(prefix.displayPath()),
+                        qUtf8Printable(wine.found() ? wine.label() : wine.problem));
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

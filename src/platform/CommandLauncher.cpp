@@ -1,5 +1,6 @@
 #include "platform/CommandLauncher.h"
 
+#include "platform/PrefixWine.h"
 #include "platform/WineLauncher.h"
 
 #include <QProcess>
@@ -31,4 +32,9 @@ bool CommandLauncher::startHostProgram(const QString& program, const QStringList
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     return process.startDetached();
+}
+
+QString CommandLauncher::wineLabel(const QString& prefixPath)
+{
+    return PrefixWine::forPrefix(prefixPath).label();
 }

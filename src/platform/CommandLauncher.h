@@ -12,10 +12,11 @@ class CommandLauncher
 public:
     struct Outcome
     {
-        bool started = false;       // the Windows process ran
-        int exitCode = -1;          // its exit status, when it ran
-        bool registryOnDisk = true; // no wineserver serves the prefix any more
-        QString failure;            // why it did not start, for logs and tests
+        bool started = false;        // the Windows process ran
+        int exitCode = -1;           // its exit status, when it ran
+        bool registryOnDisk = true;  // no wineserver serves the prefix any more
+        QString failure;             // why it did not start, in words a user can act on
+        bool programMissing = false; // it did not start because its program is not there
     };
     // Receives a line of progress text while RunAndWait waits.
     using Progress = std::function<void(const QString&)>;
@@ -32,6 +33,8 @@ public:
     virtual bool start(const QString& prefixPath, const QString& commandLine) = 0;
     // Starts a host program and returns without waiting; false when it could not be started.
     virtual bool startHostProgram(const QString& program, const QStringList& arguments);
+    // Which Wine runs the prefix's programs, as the user reads it ("Wine 8.0 (system)").
+    virtual QString wineLabel(const QString& prefixPath);
 
     // The process-wide instance. setInstance() does not take ownership; nullptr restores Wine.
     static CommandLauncher& instance();

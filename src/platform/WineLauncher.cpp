@@ -2,6 +2,8 @@
 
 #include "platform/HiveFile.h"
 #include "platform/KestrinError.h"
+#include "platform/LaunchTarget.h"
+#include "platform/PrefixWine.h"
 #include "platform/WinePrefix.h"
 #include "platform/WineServer.h"
 
@@ -11,7 +13,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTimer>
 
 namespace {
@@ -19,6 +20,29 @@ namespace {
 // What the launcher writes on stderr.
 constexpr QByteArrayView StartedMark = "kestrin-launch: started";
 constexpr QByteArrayView FailedMark = "kestrin-launch: cannot start";
+
+// Windows error numbers the launcher reports for CreateProcessW.
+constexpr int ErrorFileNotFound = 2;
+constexpr int ErrorPathNotFound = 3;
+constexpr int ErrorAccessDenied = 5;
+constexpr int ErrorBadFormat = 11;
+constexpr int ErrorBadExeFormat = 193;
+constexpr int ErrorMachineMismatch = 216;
+
+// The first line Wine itself wrote to say why it did not run ("wine: '/x' is not owned by you"),
+// else the last line of any kind; empty when it wrote nothing.
+QString wineComplaint(const QByteArray& messages)
+{
+    QString last;
+    for (const QByteArray& raw : messages.split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw).trimmed();
+        if (line.startsWith(QStringLiteral("wine:")) || line.startsWith(QStringLiteral("error:")))
+            return line;
+        if (!line.isEmpty())
+            last = line;
+    }
+    return last;
+}
 
 QString architectureOf(const QString& prefixPath)
 {
@@ -68,25 +92,18 @@ QString WineLauncher::encodeLine(const QString& commandLine)
 
 QString WineLauncher::wineProgram()
 {
-    const QString loader = qEnvironmentVariable("WINELOADER");
-    if (!loader.isEmpty()) {
-        const QString found = QStandardPaths::findExecutable(loader);
-        if (!found.isEmpty())
-            return found;
-        if (QFileInfo(loader).isExecutable())
-            return QFileInfo(loader).absoluteFilePath();
-    }
-    for (const QString& name : {QStringLiteral("wine"), QStringLiteral("wine64")}) {
-        const QString found = QStandardPaths::findExecutable(name);
-        if (!found.isEmpty())
-            return found;
-    }
-    return {};
+    return PrefixWine::systemWine().program;
 }
 
-QString WineLauncher::launcherFor(const QString& prefixPath)
+bool WineLauncher::is64BitPrefix(const QString& prefixPath)
 {
-    const QString name = QStringLiteral("kestrin-launch-") + architectureOf(prefixPath) + QStringLiteral(".exe");
+    return architectureOf(prefixPath) == u"win64";
+}
+
+QString WineLauncher::launcherFor(const QString& prefixPath, bool program32Bit)
+{
+    const QString arch = program32Bit ? QStringLiteral("win32") : architectureOf(prefixPath);
+    const QString name = QStringLiteral("kestrin-launch-") + arch + QStringLiteral(".exe");
     // Next to the program (build tree), then the installed place relative to it, then the build
     // tree for programs that live elsewhere in it (tests).
     QStringList folders;
@@ -103,16 +120,58 @@ QString WineLauncher::launcherFor(const QString& prefixPath)
     return {};
 }
 
-QProcessEnvironment WineLauncher::environmentFor(const QString& prefixPath, const QString& commandLine)
+QProcessEnvironment WineLauncher::environmentFor(const QString& prefixPath, const QString& commandLine,
+                                                 const PrefixWine& wine)
 {
     if (commandLine.isEmpty())
         throw KestrinError(QStringLiteral("The command line is empty."));
-    if (wineProgram().isEmpty())
-        throw KestrinError(QStringLiteral("Wine was not found. Install Wine, or set WINELOADER to the wine program."));
+    if (!wine.found())
+        throw KestrinError(wine.problem);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("WINEPREFIX"), prefixPath);
+    for (const auto& [name, value] : wine.environment)
+        env.insert(name, value);
     env.insert(lineVariable(), encodeLine(commandLine));
     return env;
+}
+
+QString WineLauncher::failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32In64,
+                                  bool& missing)
+{
+    missing = false;
+    const qsizetype at = messages.indexOf(FailedMark);
+    if (at < 0) {
+        // The launcher never ran. A 32-bit one in a 64-bit prefix needs 32-bit Wine, which a 64-bit
+        // Wine without it fails to load quietly.
+        if (launcher32In64) {
+            return QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.");
+        }
+        const QString complaint = wineComplaint(messages);
+        return complaint.isEmpty() ? QStringLiteral("Wine could not run in this prefix.")
+                                   : QStringLiteral("Wine could not run in this prefix: ") + complaint;
+    }
+    const QByteArray line = messages.mid(at).split('\n').first();
+    const qsizetype colon = line.lastIndexOf(':');
+    bool numbered = false;
+    const int error = line.mid(colon + 1).trimmed().toInt(&numbered);
+    if (!numbered)
+        return QStringLiteral("The uninstall command is empty.");
+    switch (error) {
+    case ErrorFileNotFound:
+    case ErrorPathNotFound:
+        missing = true;
+        return QStringLiteral("The uninstaller %1 is not there.").arg(target.program);
+    case ErrorAccessDenied:
+        return QStringLiteral("The uninstaller %1 may not be run: access is denied.").arg(target.program);
+    case ErrorBadFormat:
+    case ErrorBadExeFormat:
+    case ErrorMachineMismatch:
+        return QStringLiteral("The uninstaller %1 is not a program Windows can run.").arg(target.program);
+    default:
+        return QStringLiteral("Wine could not start the uninstaller %1 (Windows error %2).")
+            .arg(target.program)
+            .arg(error);
+    }
 }
 
 CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, const QString& commandLine,
@@ -120,13 +179,16 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
 {
     Outcome outcome;
     QProcess process;
+    const LaunchTarget target = LaunchTarget::of(WinePrefix(prefixPath), commandLine);
+    const bool launcher32In64 = target.is32Bit && is64BitPrefix(prefixPath);
     try {
-        const QString launcher = launcherFor(prefixPath);
+        const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+        process.setProcessEnvironment(environmentFor(prefixPath, commandLine, wine));
+        const QString launcher = launcherFor(prefixPath, target.is32Bit);
         if (launcher.isEmpty())
             throw KestrinError(QStringLiteral("The Windows launcher of Kestrin was not found."));
-        process.setProcessEnvironment(environmentFor(prefixPath, commandLine));
-        process.setProgram(wineProgram());
-        process.setArguments({launcher});
+        process.setProgram(wine.program);
+        process.setArguments(wine.arguments + QStringList{launcher});
     } catch (const KestrinError& e) {
         outcome.failure = e.message();
         return outcome;
@@ -134,20 +196,17 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForStarted()) {
-        outcome.failure = process.errorString();
+        outcome.failure = QStringLiteral("Wine could not be started: ") + process.errorString();
         return outcome;
     }
     waitProcessingEvents([&] { return process.state() == QProcess::NotRunning; });
 
     const QByteArray messages = process.readAllStandardError();
     outcome.started = messages.contains(StartedMark);
-    if (outcome.started) {
+    if (outcome.started)
         outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    } else {
-        const qsizetype at = messages.indexOf(FailedMark);
-        outcome.failure = at >= 0 ? QString::fromUtf8(messages.mid(at).split('\n').first())
-                                  : QStringLiteral("Wine could not run the Windows launcher.");
-    }
+    else
+        outcome.failure = failureText(messages, target, launcher32In64, outcome.programMissing);
 
     // Wine writes the registry files when its server ends; a re-read before that sees old files.
     if (WineServer::isRunning(prefixPath)) {
@@ -162,13 +221,16 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
 bool WineLauncher::start(const QString& prefixPath, const QString& commandLine)
 {
     try {
-        const QString launcher = launcherFor(prefixPath);
+        const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+        const QProcessEnvironment env = environmentFor(prefixPath, commandLine, wine);
+        const LaunchTarget target = LaunchTarget::of(WinePrefix(prefixPath), commandLine);
+        const QString launcher = launcherFor(prefixPath, target.is32Bit);
         if (launcher.isEmpty())
             return false;
         QProcess process;
-        process.setProcessEnvironment(environmentFor(prefixPath, commandLine));
-        process.setProgram(wineProgram());
-        process.setArguments({launcher});
+        process.setProcessEnvironment(env);
+        process.setProgram(wine.program);
+        process.setArguments(wine.arguments + QStringList{launcher});
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         return process.startDetached();

@@ -4,6 +4,10 @@
 
 WinePrefix::WinePrefix(QString path) : m_path(std::move(path))
 {
+    // Wine takes a relative WINEPREFIX from its own working folder, which is not ours: the folder
+    // is fixed here, once, before anything hands it on.
+    if (!m_path.isEmpty() && QDir::isRelativePath(m_path))
+        m_path = QDir::cleanPath(QDir::current().absoluteFilePath(m_path));
     while (m_path.size() > 1 && m_path.endsWith(QLatin1Char('/')))
         m_path.chop(1);
 }

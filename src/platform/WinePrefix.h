@@ -6,6 +6,7 @@
 class WinePrefix
 {
 public:
+    // A relative path is taken from the current folder.
     explicit WinePrefix(QString path);
 
     // $WINEPREFIX, else ~/.wine, as Wine itself chooses.

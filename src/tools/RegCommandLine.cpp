@@ -209,8 +209,9 @@ QString usage()
         "$XDG_DATA_HOME/kestrin/trash/ (default ~/.local/share/kestrin/trash/). trash list shows its\n"
         "records, newest first; trash restore writes a record's entry back, replacing an entry of that\n"
         "key only with /f or a Yes on a terminal; trash purge removes a record, or all of the prefix's\n"
-        "with /all. Records are never removed otherwise. Each has a .reg file that \"wine regedit\"\n"
-        "imports.\n"
+        "with /all. Records are never removed otherwise. Each has a .reg file that\n"
+        "\"wine reg import FILE /reg:64\" imports (/reg:64: where 32-bit Wine is installed, plain\n"
+        "\"wine regedit\" is the 32-bit program and would import into Wow6432Node).\n"
         "\n"
         "Exit status: 0 on success, 1 when a key or value is missing or the operation fails or is\n"
         "refused, 2 for wrong arguments.\n");

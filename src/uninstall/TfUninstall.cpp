@@ -62,6 +62,12 @@ TfUninstall::TfUninstall(TfKestrin& main) : QDialog(&main), m_main(main)
     lUnHeader = makeLabel(this, "lUnHeader", QRect(TextLeft, 16, TextWidth, 64), false);
     lUnProgramName = makeLabel(this, "lUnProgramName", QRect(TextLeft, 88, TextWidth, 48), true);
     lUnTip = makeLabel(this, "lUnTip", QRect(TextLeft, 144, TextWidth, 48), false);
+    lUnWine = makeLabel(this, "lUnWine", QRect(16, ClientHeight - 18, ClientWidth - 57 - 12 - 24, 16), false);
+    QFont wineFont = lUnWine->font();
+    wineFont.setPixelSize(11);
+    lUnWine->setFont(wineFont);
+    lUnWine->setWordWrap(false);
+    lUnWine->setForegroundRole(QPalette::PlaceholderText);
 
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName(QStringLiteral("pbProgress"));
@@ -114,6 +120,9 @@ void TfUninstall::FormCreate()
     lUnHeader->setText(sAboutToUninstall);
     lUnProgramName->setText(ProgramName);
     lUnTip->setText(sUninstallButtonHint);
+    const QString wine = CommandLauncher::instance().wineLabel(m_main.prefix().path());
+    lUnWine->setText(QStringLiteral("Runs under ") + wine);
+    lUnWine->setToolTip(lUnWine->text());
     showPicture(Pictures::UninstallQuestion);
     setAction(QStringLiteral("UNINSTALL"), &TfUninstall::buUninstallClick);
 }
@@ -151,6 +160,7 @@ void TfUninstall::buUninstallClick()
     buUninstall->hide();
     buCancel->hide();
 
+    CommandLauncher::Outcome outcome;
     {
         // However the wait ends, the worker stops and is joined: a running QThread must not be destroyed.
         const auto stopMover = qScopeGuard([&] {
@@ -158,9 +168,15 @@ void TfUninstall::buUninstallClick()
             mover.wait();
         });
         const int row = m_main.selectedIndex();
-        RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
+        outcome = RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
     }
 
+    if (!outcome.started) {
+        showNotRun(outcome);
+        if (m_closeAfterWait)
+            reject();
+        return;
+    }
     pbProgress->hide();
     lUnProgramName->hide();
     lUnTip->setText(QStringLiteral("If the Uninstall program has completed, press the Continue button"));
@@ -172,17 +188,44 @@ void TfUninstall::buUninstallClick()
         reject();
 }
 
-void TfUninstall::RunAndWait(const QString& command)
+CommandLauncher::Outcome TfUninstall::RunAndWait(const QString& command)
 {
-    // The outcome is judged from the registry alone; whether and how the command ran plays no part.
-    const CommandLauncher::Outcome outcome =
-        CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
-            lUnTip->setText(progress);
-            lUnTip->show();
-        });
-    // The window says nothing of it, but a broken installation must be told from failed uninstallers.
-    if (!outcome.started && !outcome.failure.isEmpty())
-        qWarning("Kestrin: the uninstall command did not start: %s", qUtf8Printable(outcome.failure));
+    return CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
+        lUnTip->setText(progress);
+        lUnTip->show();
+    });
+}
+
+QString TfUninstall::notRunText()
+{
+    return QStringLiteral("The Uninstall program did not run: ");
+}
+
+void TfUninstall::showNotRun(const CommandLauncher::Outcome& outcome)
+{
+    // Never "completed": nothing ran, so the list says nothing about the uninstall.
+    m_state = State::NotRun;
+    pbProgress->hide();
+    lUnProgramName->hide();
+    showPicture(Pictures::UninstallWindow);
+    const QString reason = outcome.failure.isEmpty() ? QStringLiteral("Wine did not start it.") : outcome.failure;
+    lUnHeader->setText(notRunText() + reason);
+    if (outcome.programMissing) {
+        lUnTip->setText(sDeleteButtonHint);
+        lUnTip->show();
+        setAction(QStringLiteral("CLEAN-UP"), &TfUninstall::CleanUpClick);
+        buCancel->show();
+    } else {
+        lUnTip->hide();
+        setAction(QStringLiteral("CLOSE"), &TfUninstall::CloseClick);
+    }
+    buUninstall->show();
+    MessageBox::showError(this, reason);
+
+    const UninstallLog log(m_main.workingFolder());
+    log.AppendToLog(UninstallLog::timeStampRecord());
+    log.AppendToLog(QStringLiteral("Uninstalling ") + ProgramName + LineEnd);
+    log.AppendToLog(sLogUninstallFailed + LineEnd);
 }
 
 QString TfUninstall::stillRunningText()

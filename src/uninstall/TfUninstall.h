@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inventory/RegistryRoot.h"
+#include "platform/CommandLauncher.h"
 
 #include <QDialog>
 
@@ -27,6 +28,7 @@ public:
         AwaitingConfirmation,
         Removed,
         StillListed,
+        NotRun, // the uninstaller did not start, or Wine could not load it
     };
 
     explicit TfUninstall(TfKestrin& main);
@@ -46,6 +48,7 @@ public:
     QLabel* lUnHeader;
     QLabel* lUnProgramName;
     QLabel* lUnTip;
+    QLabel* lUnWine; // which Wine runs the uninstaller
     QProgressBar* pbProgress;
     TuduButton* buUninstall;
     TuduButton* buCancel;
@@ -61,6 +64,8 @@ public:
 
     // The message when the prefix's wineserver still runs at "CONTINUE".
     static QString stillRunningText();
+    // The header when the uninstaller did not run, followed by the reason.
+    static QString notRunText();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -70,7 +75,10 @@ private:
     void FormCreate();
     // Starts the command and waits for it, painting but taking no input; returns at once when it
     // does not start.
-    void RunAndWait(const QString& command);
+    CommandLauncher::Outcome RunAndWait(const QString& command);
+    // Says why the uninstaller did not run and logs the failure; a missing uninstaller makes the
+    // entry stale, so only then is CLEAN-UP offered.
+    void showNotRun(const CommandLauncher::Outcome& outcome);
     void showPicture(int index);
     void setAction(const QString& caption, void (TfUninstall::*action)());
     // Re-reads the list, selects its first item and closes the window.

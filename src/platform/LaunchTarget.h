@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/WinePrefix.h"
+
+#include <QString>
+
+// What a Windows command line would start, as far as the host can tell before Wine runs it: the
+// program as the line names it, the file that is in the prefix, and whether that file is a 32-bit
+// program (which a 64-bit prefix can run only with 32-bit Wine installed).
+struct LaunchTarget
+{
+    // The program as the line names it: the quoted text, else the words up to the first that names a
+    // file (or ends in ".exe"), else the first word.
+    QString program;
+    // The host file of a program named by a drive path; empty when none is there or the line names a
+    // program without a folder, which Wine finds itself.
+    QString hostFile;
+    bool is32Bit = false;
+
+    static LaunchTarget of(const WinePrefix& prefix, const QString& commandLine);
+};
+
+// The machine field of a PE file's header (0x14c for i386, 0x8664 for x86-64); 0 when the file is no
+// regular file or not a PE program.
+quint16 peMachine(const QString& hostPath);
