@@ -1,5 +1,6 @@
 #include "ScratchWinePrefix.h"
 
+#include "platform/LaunchTarget.h"
 #include "platform/WineLauncher.h"
 
 #include <QElapsedTimer>
@@ -22,6 +23,10 @@ private slots:
     void exactCommandLine();
     void programThatIsNotThere_data();
     void programThatIsNotThere();
+    void failureText_data();
+    void failureText();
+    void launchTarget_data();
+    void launchTarget();
     void registryIsOnDiskAfterwards();
     void boundedWaitForRunningWine();
 
@@ -36,8 +41,9 @@ private:
 void TestWineLauncher::initTestCase()
 {
     m_notReady = m_prefix.create();
-    if (m_notReady.isEmpty() && !QFile::exists(QStringLiteral(KESTRIN_ECHO_EXE)))
-        m_notReady = QStringLiteral("the Windows test program was not built (no MinGW-w64)");
+    if (m_notReady.isEmpty() &&
+        (!QFile::exists(QStringLiteral(KESTRIN_ECHO_EXE)) || !QFile::exists(QStringLiteral(KESTRIN_ECHO32_EXE))))
+        m_notReady = QStringLiteral("the Windows test programs were not built (no MinGW-w64)");
 }
 
 void TestWineLauncher::requireWine() const
@@ -129,24 +135,33 @@ void TestWineLauncher::exactCommandLine_data()
     QTest::addColumn<QString>("exe");        // where the test program is put, under drive_c
     QTest::addColumn<QString>("workingDir"); // the current folder while it runs, under drive_c
     QTest::addColumn<QByteArray>("winePath");
+    QTest::addColumn<bool>("thirtyTwoBit"); // the 32-bit program, as most uninstallers are
 
     const QString app = QStringLiteral("Program Files/App/un.exe");
     QTest::newRow("quoted path with blanks")
-        << QStringLiteral("\"C:\\Program Files\\App\\un.exe\" /S") << app << QString() << QByteArray();
+        << QStringLiteral("\"C:\\Program Files\\App\\un.exe\" /S") << app << QString() << QByteArray() << false;
     QTest::newRow("unquoted path with blanks")
-        << QStringLiteral("C:\\Program Files\\App\\un.exe /x") << app << QString() << QByteArray();
+        << QStringLiteral("C:\\Program Files\\App\\un.exe /x") << app << QString() << QByteArray() << false;
     QTest::newRow("unquoted path with blanks, no extension")
-        << QStringLiteral("C:\\Program Files\\App\\un /x  \"y\"") << app << QString() << QByteArray();
+        << QStringLiteral("C:\\Program Files\\App\\un /x  \"y\"") << app << QString() << QByteArray() << false;
     QTest::newRow("installer service name found in system32")
         << QStringLiteral("KMsiExec.exe /X{6B2A1C44-1111-2222-3333-444455556666}")
-        << QStringLiteral("windows/system32/kmsiexec.exe") << QString() << QByteArray();
+        << QStringLiteral("windows/system32/kmsiexec.exe") << QString() << QByteArray() << false;
     QTest::newRow("bare name in the working folder, quoted argument")
-        << QStringLiteral("un.exe /D=\"a b\"") << app << QStringLiteral("Program Files/App") << QByteArray();
+        << QStringLiteral("un.exe /D=\"a b\"") << app << QStringLiteral("Program Files/App") << QByteArray() << false;
     QTest::newRow("bare name on the PATH, trailing backslash and percent")
         << QStringLiteral("ktool /q \"x y\\\\\" 100%") << QStringLiteral("Tools/ktool.exe") << QString()
-        << QByteArray("C:\\Tools");
-    QTest::newRow("letters outside ASCII") << QStringLiteral("C:\\Programme\\\u00dcber\\un.exe /\u00e4 \u65e5\u672c")
-                                           << QStringLiteral("Programme/\u00dcber/un.exe") << QString() << QByteArray();
+        << QByteArray("C:\\Tools") << false;
+    QTest::newRow("letters outside ASCII")
+        << QStringLiteral("C:\\Programme\\\u00dcber\\un.exe /\u00e4 \u65e5\u672c")
+        << QStringLiteral("Programme/\u00dcber/un.exe") << QString() << QByteArray() << false;
+    // In a 64-bit prefix these go through the 32-bit launcher.
+    QTest::newRow("32-bit, quoted path with blanks")
+        << QStringLiteral("\"C:\\Program Files (x86)\\App\\un.exe\" /S /D=\"a b\"")
+        << QStringLiteral("Program Files (x86)/App/un.exe") << QString() << QByteArray() << true;
+    QTest::newRow("32-bit, unquoted path with blanks")
+        << QStringLiteral("C:\\Program Files (x86)\\App\\un.exe /x") << QStringLiteral("Program Files (x86)/App/un.exe")
+        << QString() << QByteArray() << true;
 }
 
 void TestWineLauncher::exactCommandLine()
@@ -156,8 +171,9 @@ void TestWineLauncher::exactCommandLine()
     QFETCH(QString, exe);
     QFETCH(QString, workingDir);
     QFETCH(QByteArray, winePath);
+    QFETCH(bool, thirtyTwoBit);
 
-    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO_EXE), exe));
+    QVERIFY(m_prefix.put(thirtyTwoBit ? QStringLiteral(KESTRIN_ECHO32_EXE) : QStringLiteral(KESTRIN_ECHO_EXE), exe));
     QFile::remove(m_prefix.driveC(exe + QStringLiteral(".cmdline")));
     const QString previousDir = QDir::currentPath();
     if (!workingDir.isEmpty())
@@ -192,6 +208,91 @@ void TestWineLauncher::programThatIsNotThere()
     const auto outcome = launcher.RunAndWait(m_prefix.path(), line, {});
     QVERIFY(!outcome.started);
     QVERIFY(!outcome.failure.isEmpty());
+}
+
+void TestWineLauncher::failureText_data()
+{
+    QTest::addColumn<QByteArray>("messages"); // what the launcher and Wine wrote on stderr
+    QTest::addColumn<bool>("launcher32In64");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("missing");
+    QTest::newRow("file not found") << QByteArray("kestrin-launch: cannot start: 2\n") << false
+                                    << QStringLiteral("The uninstaller C:\\P\\un.exe is not there.") << true;
+    QTest::newRow("folder not found") << QByteArray("fixme:x\nkestrin-launch: cannot start: 3\n") << false
+                                      << QStringLiteral("The uninstaller C:\\P\\un.exe is not there.") << true;
+    QTest::newRow("not a program") << QByteArray("kestrin-launch: cannot start: 193\n") << false
+                                   << QStringLiteral("The uninstaller C:\\P\\un.exe is not a program Windows can run.")
+                                   << false;
+    QTest::newRow("access denied") << QByteArray("kestrin-launch: cannot start: 5") << false
+                                   << QStringLiteral("The uninstaller C:\\P\\un.exe may not be run: access is denied.")
+                                   << false;
+    QTest::newRow("other error") << QByteArray("kestrin-launch: cannot start: 1234\n") << false
+                                 << QStringLiteral(
+                                        "Wine could not start the uninstaller C:\\P\\un.exe (Windows error 1234).")
+                                 << false;
+    QTest::newRow("empty line") << QByteArray("kestrin-launch: cannot start: no command line\n") << false
+                                << QStringLiteral("The uninstall command is empty.") << false;
+    // A 64-bit Wine without its 32-bit half fails to load the 32-bit launcher and says nothing.
+    QTest::newRow("no 32-bit Wine")
+        << QByteArray() << true
+        << QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.") << false;
+    QTest::newRow("Wine refuses the prefix")
+        << QByteArray("wine: '/p' is not owned by you, refusing to create a configuration directory there\n") << false
+        << QStringLiteral("Wine could not run in this prefix: wine: '/p' is not owned by you, refusing to create a "
+                          "configuration directory there")
+        << false;
+    QTest::newRow("Wine says nothing") << QByteArray() << false << QStringLiteral("Wine could not run in this prefix.")
+                                       << false;
+}
+
+void TestWineLauncher::failureText()
+{
+    QFETCH(QByteArray, messages);
+    QFETCH(bool, launcher32In64);
+    QFETCH(QString, text);
+    QFETCH(bool, missing);
+    LaunchTarget target;
+    target.program = QStringLiteral("C:\\P\\un.exe");
+    bool foundMissing = !missing;
+    QCOMPARE(WineLauncher::failureText(messages, target, launcher32In64, foundMissing), text);
+    QCOMPARE(foundMissing, missing);
+}
+
+void TestWineLauncher::launchTarget_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<bool>("is32Bit");
+    QTest::newRow("quoted 32-bit") << QStringLiteral("\"C:\\Program Files (x86)\\T\\u32.exe\" /S")
+                                   << QStringLiteral("C:\\Program Files (x86)\\T\\u32.exe") << true << true;
+    QTest::newRow("unquoted 32-bit with blanks, no extension")
+        << QStringLiteral("C:\\Program Files (x86)\\T\\u32 /x") << QStringLiteral("C:\\Program Files (x86)\\T\\u32")
+        << true << true;
+    QTest::newRow("64-bit") << QStringLiteral("C:\\Program Files\\T\\u64.exe /x")
+                            << QStringLiteral("C:\\Program Files\\T\\u64.exe") << true << false;
+    QTest::newRow("not a program") << QStringLiteral("C:\\windows\\win.ini") << QStringLiteral("C:\\windows\\win.ini")
+                                   << true << false;
+    QTest::newRow("gone, named up to its .exe")
+        << QStringLiteral("C:\\Program Files (x86)\\Gone\\unins000.exe /x /y")
+        << QStringLiteral("C:\\Program Files (x86)\\Gone\\unins000.exe") << false << false;
+    QTest::newRow("bare name: Wine finds it")
+        << QStringLiteral("msiexec /x{1}") << QStringLiteral("msiexec") << false << false;
+}
+
+void TestWineLauncher::launchTarget()
+{
+    requireWine();
+    QFETCH(QString, line);
+    QFETCH(QString, program);
+    QFETCH(bool, found);
+    QFETCH(bool, is32Bit);
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO32_EXE), QStringLiteral("Program Files (x86)/T/u32.exe")));
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO_EXE), QStringLiteral("Program Files/T/u64.exe")));
+    const LaunchTarget target = LaunchTarget::of(WinePrefix(m_prefix.path()), line);
+    QCOMPARE(target.program, program);
+    QCOMPARE(!target.hostFile.isEmpty(), found);
+    QCOMPARE(target.is32Bit, is32Bit);
 }
 
 void TestWineLauncher::registryIsOnDiskAfterwards()
