@@ -220,12 +220,13 @@ void TfUninstall::showNotRun(const CommandLauncher::Outcome& outcome)
         setAction(QStringLiteral("CLOSE"), &TfUninstall::CloseClick);
     }
     buUninstall->show();
-    MessageBox::showError(this, reason);
 
+    // Logged before the box, which waits for the user; the header already says why.
     const UninstallLog log(m_main.workingFolder());
     log.AppendToLog(UninstallLog::timeStampRecord());
     log.AppendToLog(QStringLiteral("Uninstalling ") + ProgramName + LineEnd);
     log.AppendToLog(sLogUninstallFailed + LineEnd);
+    MessageBox::showError(this, reason);
 }
 
 QString TfUninstall::stillRunningText()
