@@ -8,6 +8,7 @@ peicon:      small PE32 and PE32+ images and .ico files built here (the fixtures
 usagerecord: the "SlowInfoCache" records of the fixture system.reg
 desktopentry: the menu and desktop entries that Wine wrote
 keyvalues:   Steam's library list and an app manifest
+appinfo:     Steam's binary app cache in its formats 27, 28 and 29, built here (the fixtures hold none)
 """
 import pathlib
 import re
@@ -217,6 +218,75 @@ def usage_seeds():
         yield match.group(2).lower(), record
 
 
+# Value types of the binary key-values: a table, a string, then the numbers as (type, struct format).
+APPINFO_NUMBERS = {"i32": (0x02, "<i"), "f32": (0x03, "<f"), "ptr": (0x04, "<I"), "rgb": (0x06, "<I"),
+                   "u64": (0x07, "<Q"), "i64": (0x0A, "<q")}
+
+
+def appinfo_tree(items, keys, end=b"\x08"):
+    """items: (key, value) pairs; a value is a list (table), a str, or (kind, number) as APPINFO_NUMBERS."""
+    out = b""
+    for key, value in items:
+        if keys is None:
+            name = key.encode() + b"\0"
+        else:
+            keys.setdefault(key, len(keys))
+            name = u32(keys[key])
+        if isinstance(value, list):
+            out += b"\x00" + name + appinfo_tree(value, keys, end)
+        elif isinstance(value, str):
+            out += b"\x01" + name + value.encode() + b"\0"
+        else:
+            kind, fmt = APPINFO_NUMBERS[value[0]]
+            out += bytes([kind]) + name + struct.pack(fmt, value[1])
+    return out + end
+
+
+def appinfo(version, apps, end=b"\x08"):
+    """An appinfo.vdf of format 27, 28 or 29 holding apps, (app id, tree items) in order."""
+    keys = {} if version == 29 else None
+    fields = 40 if version == 27 else 60
+    entries = b""
+    for app_id, items in apps:
+        tree = appinfo_tree(items, keys, end)
+        # State, last change, access token, checksums and change number; their values are not read.
+        body = struct.pack("<IIQ", 2, 1700000000, 0) + bytes(20) + u32(app_id * 7)
+        body += bytes(fields - len(body))
+        entries += u32(app_id) + u32(fields + len(tree)) + body + tree
+    entries += u32(0)
+    head = u32(0x07564400 + version // 10 * 16 + version % 10) + u32(1)
+    if keys is None:
+        return head + entries
+    table = u32(len(keys)) + b"".join(k.encode() + b"\0" for k in keys)
+    return head + struct.pack("<q", 16 + len(entries)) + entries + table
+
+
+def appinfo_seeds():
+    other = (220, [("appinfo", [("appid", ("i32", 220)), ("common", [("name", "Half-Life 2"), ("type", "Game")])])])
+    tools = [
+        (name, [("appid", ("i32", app)), ("aliases", aliases), ("display_name", shown)])
+        for name, app, aliases, shown in [
+            ("proton_8", 2348590, "proton_8,proton-8", "Proton 8.0"),
+            ("proton_experimental", 1493710, "", "Proton - Experimental"),
+            ("proton_9", 2805730, "", "Proton 9.0 (Beta)"),
+        ]
+    ]
+    mappings = [(str(app), [("appid", ("i32", app)), ("tool", "proton_8"), ("comment", "whitelisted")]) for app in (220, 570)]
+    manifest = (891390, [("appinfo", [("appid", ("i32", 891390)),
+                                      ("extended", [("compat_tools", tools), ("app_mappings", mappings)])])])
+    for version in (27, 28, 29):
+        yield f"steamplay-{version}.vdf", appinfo(version, [other, manifest])
+    numbers = [("size", ("u64", 2**64 - 1)), ("delta", ("i64", -9)), ("scale", ("f32", 1.5)),
+               ("ptr", ("ptr", 7)), ("tint", ("rgb", 0xFF8000))]
+    typed = (891390, [("appinfo", [("common", numbers), ("extended", [("compat_tools", tools[:1])])])])
+    yield "typed-29.vdf", appinfo(29, [other, typed])
+    yield "alternate-end-28.vdf", appinfo(28, [typed], end=b"\x0b")
+    deepest = [("name", "deepest")]
+    for _ in range(63):  # with "appinfo", as deep as the reader allows
+        deepest = [("t", deepest)]
+    yield "deep-27.vdf", appinfo(27, [(891390, [("appinfo", deepest)])])
+
+
 def write(target, seeds):
     folder = OUT / target
     shutil.rmtree(folder, ignore_errors=True)
@@ -235,6 +305,7 @@ def main():
     write("fuzz_desktopentry", ((re.sub(r"[^A-Za-z0-9.]+", "-", p.name), p.read_bytes()) for p in entries))
     steam = sorted((DATA / "steam").iterdir())
     write("fuzz_keyvalues", ((p.name, p.read_bytes()) for p in steam))
+    write("fuzz_appinfo", appinfo_seeds())
     total = sum(p.stat().st_size for p in OUT.rglob("*") if p.is_file())
     print(f"{OUT.relative_to(ROOT)}: {sum(1 for p in OUT.rglob('*') if p.is_file())} files, {total} bytes")
 

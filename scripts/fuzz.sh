@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTRIN_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:?usage: scripts/fuzz.sh SECONDS}
-targets=(fuzz_hive fuzz_shelllink fuzz_peicon fuzz_usagerecord fuzz_desktopentry fuzz_keyvalues)
+targets=(fuzz_hive fuzz_shelllink fuzz_peicon fuzz_usagerecord fuzz_desktopentry fuzz_keyvalues fuzz_appinfo)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is missing (scripts/setup-deps.sh installs it)" >&2; exit 1; }
 # Debug keeps Qt's own assertions; -O1 keeps the build and the runs quick enough.

@@ -1,8 +1,11 @@
 #include "ScratchWinePrefix.h"
 
+#include "platform/KeyValuesText.h"
 #include "platform/PrefixWine.h"
+#include "platform/SteamAppInfo.h"
 #include "platform/WineLauncher.h"
 
+#include <QBuffer>
 #include <QTest>
 #include <QtEndian>
 
@@ -33,25 +36,90 @@ QByteArray littleEndian(quint32 value)
     return bytes;
 }
 
-// Steam's appinfo.vdf in its format 29 (keys by number from a table at the end): an unrelated app,
-// then the Steam Play manifest naming the app id of the tool `tool`.
-QByteArray appInfo(const QByteArray& tool, quint32 toolAppId)
+// Steam's appinfo.vdf of format 27, 28 or 29, one entry per add(). Trees are given as key-value text;
+// a text "i32:-5" is stored as that type (likewise f32, u64, i64, ptr, rgb), any other as a string.
+struct AppInfoWriter
 {
-    const QList<QByteArray> keys{"appinfo", "extended", "compat_tools", tool, "appid"};
-    QByteArray tree;
-    for (quint32 key = 0; key < 4; ++key)
-        tree += '\x00' + littleEndian(key);
-    tree += '\x02' + littleEndian(4) + littleEndian(toolAppId) + QByteArray(5, '\x08');
-    const auto entry = [](quint32 appId, const QByteArray& body) -> QByteArray {
-        return littleEndian(appId) + littleEndian(quint32(60 + body.size())) + QByteArray(60, '\0') + body;
-    };
-    const QByteArray entries = entry(10, "\x08") + entry(891390, tree) + littleEndian(0);
-    QByteArray table = littleEndian(quint32(keys.size()));
-    for (const QByteArray& key : keys)
-        table += key + '\0';
-    QByteArray offset(8, '\0');
-    qToLittleEndian(qint64(16 + entries.size()), offset.data());
-    return littleEndian(0x07564429) + littleEndian(1) + offset + entries + table;
+    int format = 29;
+    QList<QByteArray> keys; // format 29's table
+
+    QByteArray key(const QString& name)
+    {
+        if (format != 29)
+            return name.toUtf8() + '\0';
+        if (!keys.contains(name.toUtf8()))
+            keys << name.toUtf8();
+        return littleEndian(quint32(keys.indexOf(name.toUtf8())));
+    }
+
+    QByteArray tree(const std::vector<KeyValuesText::Node>& nodes)
+    {
+        static const QHash<QString, char> types{{u"i32"_s, 0x02}, {u"f32"_s, 0x03}, {u"ptr"_s, 0x04},
+                                                {u"rgb"_s, 0x06}, {u"u64"_s, 0x07}, {u"i64"_s, 0x0a}};
+        QByteArray out;
+        for (const KeyValuesText::Node& node : nodes) {
+            const char type = node.isBlock() ? 0x00 : types.value(node.text.section(u':', 0, 0), 0x01);
+            out += type + key(node.key);
+            const QString number = node.text.section(u':', 1);
+            QByteArray value(type == 0x07 || type == 0x0a ? 8 : 4, '\0');
+            if (type == 0x00)
+                value = tree(node.children);
+            else if (type == 0x01)
+                value = node.text.toUtf8() + '\0';
+            else if (type == 0x03)
+                qToLittleEndian(number.toFloat(), value.data());
+            else if (type == 0x07)
+                qToLittleEndian(number.toULongLong(), value.data());
+            else if (type == 0x0a)
+                qToLittleEndian(number.toLongLong(), value.data());
+            else
+                qToLittleEndian(number.toInt(), value.data());
+            out += value;
+        }
+        return out + '\x08';
+    }
+
+    void add(quint32 appId, const QString& text) { addTree(appId, tree(*KeyValuesText::parse(text.toUtf8()))); }
+    void addTree(quint32 appId, const QByteArray& bytes)
+    {
+        const QByteArray fields(format == 27 ? 40 : 60, '\0');
+        entries += littleEndian(appId) + littleEndian(quint32(fields.size() + bytes.size())) + fields + bytes;
+    }
+
+    QByteArray file() const
+    {
+        const QByteArray head = littleEndian(0x07564400 + format / 10 * 16 + format % 10) + littleEndian(1);
+        if (format != 29)
+            return head + entries + littleEndian(0);
+        QByteArray offset(8, '\0');
+        qToLittleEndian(qint64(16 + entries.size() + 4), offset.data());
+        QByteArray table = littleEndian(quint32(keys.size()));
+        for (const QByteArray& name : keys)
+            table += name + '\0';
+        return head + offset + entries + littleEndian(0) + table;
+    }
+
+    QByteArray entries;
+};
+
+// An unrelated app, then the Steam Play manifest naming the app id of the tool `tool`.
+QByteArray appInfo(const QString& tool, quint32 toolAppId)
+{
+    AppInfoWriter writer;
+    writer.add(10, QString());
+    writer.add(891390, u"\"appinfo\" { \"extended\" { \"compat_tools\" { \"%1\" { \"appid\" \"i32:%2\" } } } }"_s.arg(
+                           tool, QString::number(toolAppId)));
+    return writer.file();
+}
+
+QString rendered(const KeyValuesText::Node& node)
+{
+    if (!node.isBlock())
+        return node.key + u'=' + node.text;
+    QStringList children;
+    for (const KeyValuesText::Node& child : node.children)
+        children << rendered(child);
+    return node.key + u'{' + children.join(u' ') + u'}';
 }
 
 // Sets environment variables while it lives.
@@ -114,6 +182,8 @@ private Q_SLOTS:
     void resolvesEachLayout();
     void runsUnderEachManager_data();
     void runsUnderEachManager();
+    void readsAppInfo_data();
+    void readsAppInfo();
 
 private:
     ScratchWinePrefix m_prefix;
@@ -319,7 +389,7 @@ void TestPrefixWine::resolvesEachLayout()
         } else if (step.startsWith(u"appinfo:")) {
             const QString tool = step.mid(8).section(u'=', 0, 0);
             QVERIFY(writeFile(home + u'/' + steam + u"/appcache/appinfo.vdf"_s,
-                              appInfo(tool.toUtf8(), step.section(u'=', 1).toUInt())));
+                              appInfo(tool, step.section(u'=', 1).toUInt())));
         } else {
             QVERIFY(writeFile(home + u'/' + step.section(u'|', 0, 0), inHome(step.section(u'|', 1)).toUtf8()));
         }
@@ -408,6 +478,84 @@ void TestPrefixWine::runsUnderEachManager()
     QVERIFY(cmdline.open(QIODevice::ReadOnly));
     const QByteArray bytes = cmdline.readAll();
     QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2), line);
+}
+
+void TestPrefixWine::readsAppInfo_data()
+{
+    // file: an appinfo.vdf; tree: the Steam Play manifest's top as rendered(), empty when nothing is read.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("tree");
+    const QString other = u"\"appinfo\" { \"common\" { \"name\" \"Other\" } }"_s;
+    const QString manifest =
+        u"\"appinfo\" { \"appid\" \"i32:891390\" \"common\" { \"name\" \"Steam Play\" \"size\" "
+        "\"u64:18446744073709551615\" \"delta\" \"i64:-9\" \"scale\" \"f32:1.5\" \"ptr\" \"ptr:7\" "
+        "\"tint\" \"rgb:-1\" } }"_s;
+    const QString read = u"appinfo{appid=891390 common{name=Steam Play size=18446744073709551615 delta=-9 "
+                         "scale=1.5 ptr=7 tint=-1}}"_s;
+    const auto file = [&](int format, const QString& tree, const QByteArray& raw = {}) {
+        AppInfoWriter writer{format, {}, {}};
+        writer.add(10, other);
+        if (raw.isEmpty())
+            writer.add(891390, tree);
+        else
+            writer.addTree(891390, raw);
+        return writer.file();
+    };
+    // Format 27 and 28 trees by hand: a table, a text.
+    const auto table = [](const QByteArray& key) -> QByteArray {
+        return '\x00' + key + '\0';
+    };
+    const auto text = [](const QByteArray& key, const QByteArray& value) -> QByteArray {
+        return '\x01' + key + '\0' + value + '\0';
+    };
+    const auto patched = [](QByteArray bytes, qsizetype at, quint32 value) {
+        qToLittleEndian(value, bytes.data() + at);
+        return bytes;
+    };
+    for (const int format : {27, 28, 29})
+        QTest::addRow("format %d, past another app", format) << file(format, manifest) << read;
+    AppInfoWriter otherOnly{28, {}, {}};
+    otherOnly.add(10, other);
+    QTest::newRow("app not in the file") << otherOnly.file() << QString();
+    QTest::newRow("no appinfo at the top") << file(29, u"\"other\" { }"_s) << QString();
+    QTest::newRow("alternate end byte") << file(27, {}, table("appinfo") + text("a", "b") + "\x0b\x0b")
+                                        << u"appinfo{a=b}"_s;
+    QByteArray deep = table("appinfo");
+    QString deepTree = u"appinfo{}"_s;
+    for (int depth = 2; depth <= SteamAppInfo::MaxDepth; ++depth) {
+        deep += table("t");
+        deepTree.insert(deepTree.size() - depth + 1, u"t{}"_s);
+    }
+    QTest::newRow("tables as deep as allowed") << file(27, {}, deep + QByteArray(65, '\x08')) << deepTree;
+    QTest::newRow("tables one deeper") << file(27, {}, deep + table("t") + QByteArray(66, '\x08')) << QString();
+
+    const QByteArray valid29 = file(29, manifest);
+    const qsizetype tableAt = qFromLittleEndian<qint64>(valid29.constData() + 8);
+    QTest::newRow("unknown format") << patched(valid29, 0, 0x07564426) << QString();
+    QTest::newRow("header cut short") << valid29.left(12) << QString();
+    QTest::newRow("entry larger than the file") << patched(file(28, manifest), 12, 0x7fffffff) << QString();
+    AppInfoWriter manifestOnly{27, {}, {}};
+    manifestOnly.add(891390, manifest);
+    QTest::newRow("entry smaller than its fields") << patched(manifestOnly.file(), 12, 39) << QString();
+    QTest::newRow("tree cut short") << file(27, {}, table("appinfo") + text("a", "b") + '\x08') << QString();
+    QTest::newRow("text without its end") << file(28, {}, table("appinfo") + text("a", "bc").chopped(1)) << QString();
+    QTest::newRow("unknown value type") << file(28, {}, table("appinfo") + "\x05w\0\0\0\x08\x08"_ba) << QString();
+    QTest::newRow("key number past the table")
+        << file(29, {}, "\x00"_ba + littleEndian(0) + "\x01"_ba + littleEndian(99) + "x\0\x08\x08"_ba) << QString();
+    QTest::newRow("key table past the end") << patched(valid29, 8, quint32(valid29.size() + 1)) << QString();
+    QTest::newRow("key table inside the header") << patched(valid29, 8, 12) << QString();
+    QTest::newRow("key table short of its count")
+        << patched(valid29, tableAt, qFromLittleEndian<quint32>(valid29.constData() + tableAt) + 1) << QString();
+}
+
+void TestPrefixWine::readsAppInfo()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, tree);
+    QBuffer buffer(&file);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    const auto top = SteamAppInfo::read(buffer, 891390);
+    QCOMPARE(top ? rendered(*top) : QString(), tree);
 }
 
 QTEST_GUILESS_MAIN(TestPrefixWine)

@@ -2,55 +2,25 @@
 
 #include "PlatformVersion.h"
 #include "ProgramScan.h"
+#include "platform/ConfigFiles.h"
 #include "platform/HiveFile.h"
 #include "platform/KeyValuesText.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 
 #include <yaml-cpp/yaml.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <optional>
 
 namespace {
 
-// The bytes of a regular file; nothing for anything else. The open does not block, so a FIFO named
-// like a game's file cannot hang the listing.
-std::optional<QByteArray> readRegularFile(const QString& path)
-{
-    constexpr qint64 MaxBytes = 16 * 1024 * 1024;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st = {};
-    QFile file;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > MaxBytes ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    return file.readAll();
-}
-
-std::optional<std::vector<KeyValuesText::Node>> readKeyValues(const QString& path)
-{
-    const auto text = readRegularFile(path);
-    return text ? KeyValuesText::parse(*text) : std::nullopt;
-}
-
-QJsonObject readJsonObject(const QString& path)
-{
-    const auto text = readRegularFile(path);
-    return text ? QJsonDocument::fromJson(*text).object() : QJsonObject();
-}
+using ConfigFiles::readJsonObject;
+using ConfigFiles::readKeyValues;
+using ConfigFiles::readRegularFile;
 
 struct Candidate
 {
@@ -177,10 +147,7 @@ public:
     }
 
 private:
-    QString expandHome(const QString& path) const
-    {
-        return path == u"~" || path.startsWith(u"~/") ? m_home + path.mid(1) : path;
-    }
+    QString expandHome(const QString& path) const { return ConfigFiles::expandHome(path, m_home); }
 
     // A folder that is a prefix, or a Proton compat data folder with the prefix in pfx.
     void addPrefixOrProton(const QString& folder, const QString& origin)

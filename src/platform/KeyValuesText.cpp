@@ -1,11 +1,8 @@
 #include "KeyValuesText.h"
 
-#include <QFile>
-
 namespace {
 
 constexpr int MaxDepth = 64;
-constexpr qint64 MaxFileBytes = 16 * 1024 * 1024; // Steam's files are a few kilobytes
 
 class Parser
 {
@@ -139,12 +136,4 @@ std::optional<std::vector<KeyValuesText::Node>> KeyValuesText::parse(QByteArrayV
     if (!parser.parseNodes(nodes, 0))
         return std::nullopt;
     return nodes;
-}
-
-std::optional<std::vector<KeyValuesText::Node>> KeyValuesText::readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileBytes)
-        return std::nullopt;
-    return parse(file.read(MaxFileBytes));
 }

@@ -28,5 +28,4 @@ public:
     // The top-level nodes; nothing when the text is malformed (unbalanced braces, a key without a
     // value, an unterminated quote, nesting deeper than a sane file has).
     static std::optional<std::vector<Node>> parse(QByteArrayView utf8);
-    static std::optional<std::vector<Node>> readFile(const QString& path);
 };
