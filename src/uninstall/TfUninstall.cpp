@@ -121,7 +121,7 @@ void TfUninstall::FormCreate()
     lUnProgramName->setText(ProgramName);
     lUnTip->setText(sUninstallButtonHint);
     const QString wine = CommandLauncher::instance().wineLabel(m_main.prefix().path());
-    lUnWine->setText(QStringLiteral("Runs under ") + wine);
+    lUnWine->setText(QStringLiteral("Runs under: ") + wine);
     lUnWine->setToolTip(lUnWine->text());
     showPicture(Pictures::UninstallQuestion);
     setAction(QStringLiteral("UNINSTALL"), &TfUninstall::buUninstallClick);
