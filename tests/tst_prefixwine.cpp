@@ -254,6 +254,9 @@ void TestPrefixWine::resolvesEachLayout_data()
         << QStringList{bottle + u"/bottle.yml|Runner: soda-7.0-9\n"_s} << bottle << S::Bottles << QString() << none
         << none << u"Bottles runner soda-7.0-9"_s
         << u"This bottle's runner soda-7.0-9 is not installed; install it in Bottles"_s;
+    QTest::newRow("bottle that names no runner")
+        << QStringList{bottle + u"/bottle.yml|Name: Gaming\n"_s} << bottle << S::Bottles << QString() << none << none
+        << u"Bottles runner "_s << u"This bottle names no runner"_s;
     QTest::newRow("sys-wine bottle") << QStringList{bottle + u"/bottle.yml|Runner: sys-wine-9.0\n"_s} << bottle
                                      << S::System << u"bin/wine"_s << none << none
                                      << u"Wine 8.0 (system, runner sys-wine-9.0)"_s << QString();
@@ -409,6 +412,10 @@ void TestPrefixWine::resolvesEachLayout()
     QVERIFY2(wine.problem.startsWith(inHome(problem)) && wine.problem.isEmpty() == problem.isEmpty(),
              qPrintable(wine.problem));
     QCOMPARE(wine.found(), !program.isEmpty());
+    // What the status bar shows must read as a sentence even when nothing names a build.
+    const QString shown = wine.shownLabel();
+    QVERIFY2(!shown.isEmpty() && !shown.startsWith(u',') && !shown.contains(u" ,"_s) && !shown.endsWith(u' '),
+             qPrintable(shown));
 }
 
 void TestPrefixWine::runsUnderEachManager_data()

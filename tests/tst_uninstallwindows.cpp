@@ -1,3 +1,4 @@
+#include "TestDrive.h"
 #include "TestPrefix.h"
 
 #include "controls/MessageBox.h"
@@ -352,20 +353,31 @@ void TestUninstallWindows::uninstallOutcomes()
 void TestUninstallWindows::uninstallerThatDoesNotRun_data()
 {
     QTest::addColumn<QString>("failure");
-    QTest::addColumn<bool>("programMissing");
+    QTest::addColumn<bool>("programMissing"); // as Wine says
+    QTest::addColumn<bool>("fileThere");      // as the list finds it
+    QTest::addColumn<bool>("cleanUpOffered");
     // Only a missing uninstaller makes the entry stale; a missing Wine must never lead to deleting it.
-    QTest::newRow("uninstaller gone: CLEAN-UP offered")
-        << u"The uninstaller C:\\x\\unins000.exe is not there."_s << true;
+    const QString gone = u"The uninstaller C:\\x\\unins000.exe is not there."_s;
+    QTest::newRow("uninstaller gone: CLEAN-UP offered") << gone << true << false << true;
+    // Wine looked elsewhere (an unexpanded %ProgramFiles%, a disk not mounted): the entry is not stale.
+    QTest::newRow("Wine finds nothing, the list finds it") << gone << true << true << false;
     QTest::newRow("no Wine: only CLOSE")
-        << u"Wine was not found. Install Wine, or set WINELOADER to the wine program."_s << false;
+        << u"Wine was not found. Install Wine, or set WINELOADER to the wine program."_s << false << false << false;
     QTest::newRow("no 32-bit Wine: only CLOSE")
-        << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false;
+        << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false << false
+        << false;
 }
 
 void TestUninstallWindows::uninstallerThatDoesNotRun()
 {
     QFETCH(QString, failure);
     QFETCH(bool, programMissing);
+    QFETCH(bool, fileThere);
+    QFETCH(bool, cleanUpOffered);
+    if (fileThere) {
+        QVERIFY(TestDrive::addDrive(*m_prefix, u'c', u"drive_c"_s));
+        QVERIFY(TestDrive::add(*m_prefix, u"drive_c/Program Files/Foo Tool/unins000.exe"_s));
+    }
     auto main = makeMain();
     main->selectItem(rowOf(*main, u"FooTool_is1"_s));
     m_launcher->starts = false;
@@ -385,12 +397,12 @@ void TestUninstallWindows::uninstallerThatDoesNotRun()
                              "Uninstalling Foo Tool 1.0\r\nUninstaller did not complete the uninstall process or did "
                              "not remove program from list.\r\n");
     QVERIFY(!window.pbProgress->isVisible() && window.buUninstall->isVisible());
-    QCOMPARE(window.buUninstall->caption(), programMissing ? u"CLEAN-UP"_s : u"CLOSE"_s);
-    QCOMPARE(window.buCancel->isVisible(), programMissing);
+    QCOMPARE(window.buUninstall->caption(), cleanUpOffered ? u"CLEAN-UP"_s : u"CLOSE"_s);
+    QCOMPARE(window.buCancel->isVisible(), cleanUpOffered);
 
     QTest::mouseClick(window.buUninstall, Qt::LeftButton);
     QVERIFY(!window.isVisible());
-    QCOMPARE(keyExists(RegistryRoot::LocalMachine, uninstallKey + u"FooTool_is1"_s), !programMissing);
+    QCOMPARE(keyExists(RegistryRoot::LocalMachine, uninstallKey + u"FooTool_is1"_s), !cleanUpOffered);
     QCOMPARE(main->selectedIndex(), 0);
 }
 

@@ -182,6 +182,10 @@ void TestUninstallWine::uninstallerThatCannotRun_data()
     QTest::newRow("no 32-bit Wine")
         << u"C:\\K32\\uninst.exe"_s << u"wine32"_s
         << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false;
+    // Named without a folder, found in C:\windows as Wine finds it.
+    QTest::newRow("no 32-bit Wine, bare name")
+        << u"kbare32.exe /x"_s << u"wine32"_s
+        << u"This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it."_s << false;
 }
 
 void TestUninstallWine::uninstallerThatCannotRun()
@@ -191,6 +195,7 @@ void TestUninstallWine::uninstallerThatCannotRun()
     QFETCH(QString, reason);
     QFETCH(bool, cleanUpOffered);
     QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO32_EXE), u"K32/uninst.exe"_s));
+    QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO32_EXE), u"windows/kbare32.exe"_s));
     Wine64Only wine64Only;
     if (hide == u"wine32" && wine64Only.loader().isEmpty())
         QSKIP("Wine is not laid out as Debian lays it out");

@@ -213,7 +213,7 @@ void TestWineLauncher::programThatIsNotThere()
 void TestWineLauncher::failureText_data()
 {
     QTest::addColumn<QByteArray>("messages"); // what the launcher and Wine wrote on stderr
-    QTest::addColumn<bool>("launcher32In64");
+    QTest::addColumn<bool>("launcher32");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("missing");
     QTest::newRow("file not found") << QByteArray("kestrin-launch: cannot start: 2\n") << false
@@ -236,8 +236,8 @@ void TestWineLauncher::failureText_data()
     QTest::newRow("no 32-bit Wine")
         << QByteArray() << true
         << QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.") << false;
-    QTest::newRow("Wine refuses the prefix")
-        << QByteArray("wine: '/p' is not owned by you, refusing to create a configuration directory there\n") << false
+    QTest::newRow("a runner that cannot start, 32-bit launcher")
+        << QByteArray("wine: '/p' is not owned by you, refusing to create a configuration directory there\n") << true
         << QStringLiteral("Wine could not run in this prefix: wine: '/p' is not owned by you, refusing to create a "
                           "configuration directory there")
         << false;
@@ -248,13 +248,13 @@ void TestWineLauncher::failureText_data()
 void TestWineLauncher::failureText()
 {
     QFETCH(QByteArray, messages);
-    QFETCH(bool, launcher32In64);
+    QFETCH(bool, launcher32);
     QFETCH(QString, text);
     QFETCH(bool, missing);
     LaunchTarget target;
     target.program = QStringLiteral("C:\\P\\un.exe");
     bool foundMissing = !missing;
-    QCOMPARE(WineLauncher::failureText(messages, target, launcher32In64, foundMissing), text);
+    QCOMPARE(WineLauncher::failureText(messages, target, launcher32, foundMissing), text);
     QCOMPARE(foundMissing, missing);
 }
 
@@ -276,8 +276,13 @@ void TestWineLauncher::launchTarget_data()
     QTest::newRow("gone, named up to its .exe")
         << QStringLiteral("C:\\Program Files (x86)\\Gone\\unins000.exe /x /y")
         << QStringLiteral("C:\\Program Files (x86)\\Gone\\unins000.exe") << false << false;
-    QTest::newRow("bare name: Wine finds it")
-        << QStringLiteral("msiexec /x{1}") << QStringLiteral("msiexec") << false << false;
+    QTest::newRow("bare name in system32")
+        << QStringLiteral("msiexec /x{1}") << QStringLiteral("msiexec") << true << false;
+    QTest::newRow("rundll32 with a 32-bit DLL")
+        << QStringLiteral("RunDll32 \"C:\\Program Files (x86)\\T\\u32.exe\",Entry x") << QStringLiteral("RunDll32")
+        << true << true;
+    QTest::newRow("bare name nowhere") << QStringLiteral("kestrin-nowhere /x") << QStringLiteral("kestrin-nowhere")
+                                       << false << false;
 }
 
 void TestWineLauncher::launchTarget()

@@ -36,9 +36,13 @@ int main(int argc, char* argv[])
             std::fputs(qUtf8Printable(CommandLine::usageText()), stdout);
             const WinePrefix prefix = PrefixChoice::startPrefix(rawCommandLine(argc, argv).prefixOption());
             const PrefixWine wine = PrefixWine::forPrefix(prefix.path());
-            std::printf("\nThis run: the prefix %s, whose uninstallers run under %s.\n",
-                        qUtf8Printable(prefix.displayPath()),
-                        qUtf8Printable(wine.found() ? wine.label() : wine.problem));
+            if (wine.found()) {
+                std::printf("\nThis run: the prefix %s, whose uninstallers run under %s.\n",
+                            qUtf8Printable(prefix.displayPath()), qUtf8Printable(wine.label()));
+            } else {
+                std::printf("\nThis run: the prefix %s, whose uninstallers cannot run: %s\n",
+                            qUtf8Printable(prefix.displayPath()), qUtf8Printable(wine.problem));
+            }
             return 0;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -36,10 +36,5 @@ bool CommandLauncher::startHostProgram(const QString& program, const QStringList
 
 QString CommandLauncher::wineLabel(const QString& prefixPath)
 {
-    const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
-    if (wine.found())
-        return wine.label();
-    // A build that a manager names is still the one that must run, installed or not.
-    return wine.source == PrefixWine::Source::System ? QStringLiteral("no Wine found")
-                                                     : wine.label() + QStringLiteral(", not installed");
+    return PrefixWine::forPrefix(prefixPath).shownLabel();
 }

@@ -1,5 +1,6 @@
 #include "platform/LaunchTarget.h"
 
+#include "platform/ExecutableSearch.h"
 #include "platform/WindowsPaths.h"
 
 #include <QFile>
@@ -23,6 +24,26 @@ QString fileNamed(const WindowsPaths& paths, const QString& windowsPath)
     if (!found.isEmpty() || windowsPath.section(u'\\', -1).contains(u'.'))
         return found;
     return paths.hostFile(windowsPath + QStringLiteral(".exe"));
+}
+
+// A program named without a folder, found as Wine finds it in the system folders; the prefix's own
+// PATH is the registry's, which this layer does not read.
+QString searchedFile(const WindowsPaths& paths, const QString& name)
+{
+    if (name.contains(u'\\') || name.contains(u'/') || name.contains(u':'))
+        return {};
+    const QString found = ExecutableSearch(paths, QString()).find(name);
+    return found.isEmpty() ? QString() : paths.hostFile(found);
+}
+
+// rundll32 takes the DLL's bitness: Wine's 64-bit rundll32 hands a 32-bit DLL to its 32-bit self.
+QString rundllTarget(const WindowsPaths& paths, const QString& arguments)
+{
+    QString dll = arguments.trimmed().section(u',', 0, 0).trimmed();
+    if (dll.startsWith(u'"'))
+        dll = dll.mid(1).section(u'"', 0, 0);
+    const QString file = paths.hostFile(dll);
+    return file.isEmpty() ? searchedFile(paths, dll) : file;
 }
 
 } // namespace
@@ -53,10 +74,12 @@ LaunchTarget LaunchTarget::of(const WinePrefix& prefix, const QString& commandLi
     LaunchTarget target;
     const WindowsPaths paths(prefix);
     const QString line = commandLine.trimmed();
+    qsizetype programEnd = 0;
     if (line.startsWith(u'"')) {
         const qsizetype close = line.indexOf(u'"', 1);
         target.program = close < 0 ? line.mid(1) : line.mid(1, close - 1);
         target.hostFile = fileNamed(paths, target.program);
+        programEnd = close < 0 ? line.size() : close + 1;
     } else {
         // Windows tries the words one more at a time until they name a file.
         QString fallback;
@@ -78,7 +101,19 @@ LaunchTarget LaunchTarget::of(const WinePrefix& prefix, const QString& commandLi
         }
         if (target.hostFile.isEmpty() && !fallback.isEmpty())
             target.program = fallback;
+        programEnd = target.program.size();
     }
-    target.is32Bit = !target.hostFile.isEmpty() && peMachine(target.hostFile) == MachineI386;
+    if (target.hostFile.isEmpty())
+        target.hostFile = searchedFile(paths, target.program);
+    if (target.hostFile.isEmpty())
+        return target;
+    QString machineOf = target.hostFile;
+    const QString baseName = target.program.section(u'\\', -1);
+    if (baseName.compare(QStringLiteral("rundll32"), Qt::CaseInsensitive) == 0 ||
+        baseName.compare(QStringLiteral("rundll32.exe"), Qt::CaseInsensitive) == 0) {
+        if (const QString dll = rundllTarget(paths, line.mid(programEnd)); !dll.isEmpty())
+            machineOf = dll;
+    }
+    target.is32Bit = peMachine(machineOf) == MachineI386;
     return target;
 }

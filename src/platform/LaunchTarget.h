@@ -12,9 +12,10 @@ struct LaunchTarget
     // The program as the line names it: the quoted text, else the words up to the first that names a
     // file (or ends in ".exe"), else the first word.
     QString program;
-    // The host file of a program named by a drive path; empty when none is there or the line names a
-    // program without a folder, which Wine finds itself.
+    // The host file of the program: the one a drive path names, or for a name without a folder the
+    // one in the system folders; empty when none is there (Wine may still find it on the prefix's PATH).
     QString hostFile;
+    // A 32-bit program, or rundll32 with a 32-bit DLL, which Wine runs in its 32-bit half.
     bool is32Bit = false;
 
     static LaunchTarget of(const WinePrefix& prefix, const QString& commandLine);

@@ -160,3 +160,12 @@ QString PrefixWine::label() const
     }
     return name;
 }
+
+QString PrefixWine::shownLabel() const
+{
+    if (found())
+        return label();
+    // A build that a manager names is still the one that must run, installed or not.
+    return source == Source::System || name.isEmpty() ? QStringLiteral("no Wine found")
+                                                      : label() + QStringLiteral(", not installed");
+}

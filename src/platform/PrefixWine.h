@@ -40,6 +40,9 @@ struct PrefixWine
     // "Bottles runner soda-9.0-1", "Lutris runner lutris-7.2-2-x86_64", "Proton 8.0", "Heroic:
     // Wine-GE-Proton8-26". For the system's Wine and $WINELOADER it asks versionOf().
     QString label() const;
+    // label() when the build is there; else "no Wine found", or the build a manager names with
+    // ", not installed", for the status bar and the uninstall window.
+    QString shownLabel() const;
 
     // The Wine for the prefix in `prefixPath`, read from the managers' files under `home`
     // (default: $HOME) and the environment, first match winning: $WINELOADER; a bottle.yml in the

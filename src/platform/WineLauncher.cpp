@@ -135,18 +135,20 @@ QProcessEnvironment WineLauncher::environmentFor(const QString& prefixPath, cons
     return env;
 }
 
-QString WineLauncher::failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32In64,
+QString WineLauncher::failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32,
                                   bool& missing)
 {
     missing = false;
     const qsizetype at = messages.indexOf(FailedMark);
     if (at < 0) {
-        // The launcher never ran. A 32-bit one in a 64-bit prefix needs 32-bit Wine, which a 64-bit
-        // Wine without it fails to load quietly.
-        if (launcher32In64) {
-            return QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.");
-        }
+        // The launcher never ran. What Wine said comes first: a runner that cannot start on this
+        // host is not cured by installing 32-bit Wine.
         const QString complaint = wineComplaint(messages);
+        if (complaint.startsWith(QStringLiteral("wine:")) || complaint.startsWith(QStringLiteral("error:")))
+            return QStringLiteral("Wine could not run in this prefix: ") + complaint;
+        // A Wine without its 32-bit half fails to load the 32-bit launcher and says nothing.
+        if (launcher32)
+            return QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.");
         return complaint.isEmpty() ? QStringLiteral("Wine could not run in this prefix.")
                                    : QStringLiteral("Wine could not run in this prefix: ") + complaint;
     }
@@ -180,7 +182,7 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
     Outcome outcome;
     QProcess process;
     const LaunchTarget target = LaunchTarget::of(WinePrefix(prefixPath), commandLine);
-    const bool launcher32In64 = target.is32Bit && is64BitPrefix(prefixPath);
+    const bool launcher32 = target.is32Bit || !is64BitPrefix(prefixPath);
     try {
         const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
         process.setProcessEnvironment(environmentFor(prefixPath, commandLine, wine));
@@ -206,7 +208,7 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
     if (outcome.started)
         outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     else
-        outcome.failure = failureText(messages, target, launcher32In64, outcome.programMissing);
+        outcome.failure = failureText(messages, target, launcher32, outcome.programMissing);
 
     // Wine writes the registry files when its server ends; a re-read before that sees old files.
     if (WineServer::isRunning(prefixPath)) {

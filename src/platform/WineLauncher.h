@@ -37,7 +37,8 @@ public:
 
     // Why a run did not start, in words a user can act on, from what the launcher and Wine wrote on
     // stderr. `missing` is set when the program is not there, the one case where the entry is stale.
-    static QString failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32In64,
+    // `launcher32`: the 32-bit launcher was started.
+    static QString failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32,
                                bool& missing);
 
 private:

@@ -116,6 +116,7 @@ void TfUninstall::FormCreate()
         ProgramName = item.Name;
         Root = item.Root;
         KeyPath = item.KeyPath;
+        m_uninstallerMissing = !item.uninstallerFound();
     }
     lUnHeader->setText(sAboutToUninstall);
     lUnProgramName->setText(ProgramName);
@@ -210,7 +211,7 @@ void TfUninstall::showNotRun(const CommandLauncher::Outcome& outcome)
     showPicture(Pictures::UninstallWindow);
     const QString reason = outcome.failure.isEmpty() ? QStringLiteral("Wine did not start it.") : outcome.failure;
     lUnHeader->setText(notRunText() + reason);
-    if (outcome.programMissing) {
+    if (outcome.programMissing && m_uninstallerMissing) {
         lUnTip->setText(sDeleteButtonHint);
         lUnTip->show();
         setAction(QStringLiteral("CLEAN-UP"), &TfUninstall::CleanUpClick);

@@ -85,6 +85,9 @@ private:
     void refreshAndClose();
 
     TfKestrin& m_main;
+    // The list's own verdict, which expands references and looks where the entry's view looks: a
+    // launcher's "not found" alone (an unexpanded %ProgramFiles%, a disk not mounted) is no proof.
+    bool m_uninstallerMissing = false;
     State m_state = State::Ready;
     void (TfUninstall::*m_action)() = nullptr;
     bool m_closeAfterWait = false;
