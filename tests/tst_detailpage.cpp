@@ -266,6 +266,9 @@ void TestDetailPage::openInPrefix_data()
                                    << QString();
     QTest::newRow("program runs under Wine")
         << u"C:\\Program Files\\Sample\\app.exe"_s << QString() << u"\"C:\\Program Files\\Sample\\app.exe\""_s;
+    // Windows compares extensions without regard to case.
+    QTest::newRow("program in capitals runs under Wine")
+        << u"C:\\Program Files\\Sample\\SETUP.EXE"_s << QString() << u"\"C:\\Program Files\\Sample\\SETUP.EXE\""_s;
     QTest::newRow("package runs the installer") << u"C:\\Program Files\\Sample\\setup.msi"_s << QString()
                                                 << u"msiexec.exe /i \"C:\\Program Files\\Sample\\setup.msi\""_s;
     QTest::newRow("missing file") << u"C:\\Program Files\\Sample\\gone.txt"_s << QString() << QString();
@@ -283,7 +286,7 @@ void TestDetailPage::openInPrefix()
     QVERIFY(QDir().mkpath(sample));
     QVERIFY(QDir().mkpath(m_prefix->file(u"dosdevices"_s)));
     QFile::link(u"../drive_c"_s, m_prefix->file(u"dosdevices/c:"_s));
-    for (const char* name : {"readme.txt", "app.exe", "setup.msi"})
+    for (const char* name : {"readme.txt", "app.exe", "setup.msi", "SETUP.EXE"})
         QVERIFY(m_prefix->write(u"drive_c/Program Files/Sample/"_s + QLatin1String(name), "x"));
     RecordingShell shell;
     RecordingLauncher launcher;

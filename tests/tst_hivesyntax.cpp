@@ -43,6 +43,10 @@ void TestHiveSyntax::parsesEscapes_data()
     QTest::newRow("raw UTF-8") << QByteArray("Caf\xc3\xa9 \xe6\x97\xa5\"") << u"Caf\u00e9 \u65e5"_s << 10;
     QTest::newRow("UTF-8 beyond the BMP") << QByteArray("\xf0\x9f\x98\x80\"") << u"\U0001F600"_s << 5;
     QTest::newRow("invalid UTF-8 dropped") << QByteArray("a\xff\xc3 b\"") << u"a b"_s << 6;
+    // Over-long forms of "A" and of U+00E9 are invalid, not those characters.
+    QTest::newRow("over-long UTF-8 dropped") << QByteArray("a\xe0\x81\x81\xf0\x80\x83\xa9"
+                                                           "b\"")
+                                             << u"ab"_s << 10;
     QTest::newRow("no end") << QByteArray("abc") << QString() << -1;
     QTest::newRow("backslash at the end") << QByteArray("abc\\") << QString() << -1;
     QTest::newRow("escaped quote is no end") << QByteArray("a\\\"") << QString() << -1;
@@ -261,6 +265,9 @@ void TestHiveSyntax::parsesKeyLines_data()
     QTest::newRow("escaped brackets") << QByteArray("[Sub \\[br\\] \"q\" \\xe9] 1") << true
                                       << QStringList{u"Sub [br] \"q\" \u00e9"_s};
     QTest::newRow("unterminated") << QByteArray("[Software\\\\A 1") << false << QStringList();
+    // Wine skips empty parts of a key path: a doubled, leading or trailing separator names no key.
+    QTest::newRow("empty parts") << QByteArray("[\\\\Software\\\\\\\\A\\\\] 1") << true
+                                 << QStringList{u"Software"_s, u"A"_s};
 }
 
 void TestHiveSyntax::parsesKeyLines()
