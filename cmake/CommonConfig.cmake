@@ -4,7 +4,10 @@ target_compile_features(kestrin_options INTERFACE cxx_std_20)
 target_compile_options(kestrin_options INTERFACE
     -Wall -Wextra -Wpedantic -Wold-style-cast -Woverloaded-virtual -Wnon-virtual-dtor)
 target_compile_definitions(kestrin_options INTERFACE
-    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_CAST_FROM_BYTEARRAY QT_USE_QSTRINGBUILDER)
+    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_CAST_FROM_BYTEARRAY QT_USE_QSTRINGBUILDER
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    # Nothing that Debian's Qt (6.4) has deprecated.
+    QT_DISABLE_DEPRECATED_UP_TO=0x060400)
 if(KESTRIN_WERROR)
     target_compile_options(kestrin_options INTERFACE -Werror)
 endif()

@@ -5,6 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KESTRIN_BUILD_DIR:-$root/build-test}
 
 "$root/scripts/setup-deps.sh"
+"$root/scripts/check-format.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_WERROR=ON ${KESTRIN_CMAKE_ARGS:-}
 cmake --build "$build" -j "$(nproc)"
 cd "$build"

@@ -38,8 +38,7 @@ public:
     // Why a run did not start, in words a user can act on, from what the launcher and Wine wrote on
     // stderr. `missing` is set when the program is not there, the one case where the entry is stale.
     // `launcher32`: the 32-bit launcher was started.
-    static QString failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32,
-                               bool& missing);
+    static QString failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32, bool& missing);
 
 private:
     // Throws KestrinError when Wine or the launcher is missing.

@@ -13,12 +13,12 @@ int main(void)
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 2;
-    const WCHAR *line = GetCommandLineW();
+    const WCHAR* line = GetCommandLineW();
     DWORD written = 0;
     BOOL ok = WriteFile(file, line, (DWORD)(lstrlenW(line) * sizeof(WCHAR)), &written, NULL);
     CloseHandle(file);
     static const WCHAR linger[] = L"--linger";
-    for (const WCHAR *p = line; *p; ++p) {
+    for (const WCHAR* p = line; *p; ++p) {
         int k = 0;
         while (linger[k] && p[k] == linger[k])
             ++k;

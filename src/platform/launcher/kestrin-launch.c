@@ -16,13 +16,13 @@
 #define LAUNCH_FAILED 250
 
 /* Plain kernel32 only: user32 would bring up Wine's window system for nothing. */
-static void report(const char *text, DWORD number, BOOL with_number)
+static void report(const char* text, DWORD number, BOOL with_number)
 {
     char buffer[96];
     int length = 0;
-    for (const char *p = "kestrin-launch: "; *p; ++p)
+    for (const char* p = "kestrin-launch: "; *p; ++p)
         buffer[length++] = *p;
-    for (const char *p = text; *p && length < 60; ++p)
+    for (const char* p = text; *p && length < 60; ++p)
         buffer[length++] = *p;
     if (with_number) {
         char digits[12];
@@ -55,12 +55,12 @@ static int hex_digit(WCHAR c)
 }
 
 /* Decodes the variable in place; returns NULL when it is missing or malformed. */
-static WCHAR *read_line(void)
+static WCHAR* read_line(void)
 {
     DWORD size = GetEnvironmentVariableW(LINE_VARIABLE, NULL, 0);
     if (size == 0)
         return NULL;
-    WCHAR *text = HeapAlloc(GetProcessHeap(), 0, size * sizeof(WCHAR));
+    WCHAR* text = HeapAlloc(GetProcessHeap(), 0, size * sizeof(WCHAR));
     if (text == NULL || GetEnvironmentVariableW(LINE_VARIABLE, text, size) != size - 1)
         return NULL;
     DWORD digits = size - 1;
@@ -80,7 +80,7 @@ static WCHAR *read_line(void)
     return text;
 }
 
-static BOOL is_program_file(const WCHAR *name, WCHAR *found, DWORD size)
+static BOOL is_program_file(const WCHAR* name, WCHAR* found, DWORD size)
 {
     DWORD length = SearchPathW(NULL, name, L".exe", size, found, NULL);
     if (length == 0 || length >= size)
@@ -92,13 +92,13 @@ static BOOL is_program_file(const WCHAR *name, WCHAR *found, DWORD size)
 /* For an unquoted line whose program path holds blanks, the path Windows would pick: the
  * shortest prefix ending at a blank that names a file. NULL when the first word is the program
  * (or nothing matches), so that CreateProcessW decides as usual. */
-static WCHAR *program_with_blanks(const WCHAR *line)
+static WCHAR* program_with_blanks(const WCHAR* line)
 {
     static WCHAR found[MAX_PATH];
     if (line[0] == L'"')
         return NULL;
     int length = lstrlenW(line);
-    WCHAR *candidate = HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(WCHAR));
+    WCHAR* candidate = HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(WCHAR));
     if (candidate == NULL)
         return NULL;
     BOOL first = TRUE;
@@ -118,7 +118,7 @@ static WCHAR *program_with_blanks(const WCHAR *line)
 
 int main(void)
 {
-    WCHAR *line = read_line();
+    WCHAR* line = read_line();
     if (line == NULL || line[0] == 0) {
         report("cannot start: no command line", 0, FALSE);
         return LAUNCH_FAILED;
@@ -133,8 +133,8 @@ int main(void)
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    if (!CreateProcessW(program_with_blanks(line), line, NULL, NULL, FALSE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, NULL, NULL,
-                        &startup, &process)) {
+    if (!CreateProcessW(program_with_blanks(line), line, NULL, NULL, FALSE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
+                        NULL, NULL, &startup, &process)) {
         report("cannot start", GetLastError(), TRUE);
         return LAUNCH_FAILED;
     }
