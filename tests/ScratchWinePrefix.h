@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <map>
 #include <optional>
-#include <vector>
 
 // A real prefix made by `wineboot -i` in a temporary folder, for tests that run Windows programs.
 // Making one takes 20 to 60 seconds, so a test program makes one and shares it.
@@ -157,6 +157,38 @@ private:
     QString m_loader;
 };
 
+// Environment variables changed for a test, each put back as it was (or unset) when the guard goes.
+class EnvironmentGuard
+{
+public:
+    EnvironmentGuard() = default;
+    EnvironmentGuard(const EnvironmentGuard&) = delete;
+    EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
+    ~EnvironmentGuard()
+    {
+        for (const auto& [name, value] : m_saved) {
+            if (value)
+                qputenv(name.constData(), *value);
+            else
+                qunsetenv(name.constData());
+        }
+    }
+    // A null value unsets the variable.
+    void set(const QByteArray& name, const QString& value)
+    {
+        if (!m_saved.contains(name))
+            m_saved.emplace(name, qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData()))
+                                                                              : std::nullopt);
+        if (value.isNull())
+            qunsetenv(name.constData());
+        else
+            qputenv(name.constData(), QFile::encodeName(value));
+    }
+
+private:
+    std::map<QByteArray, std::optional<QByteArray>> m_saved;
+};
+
 // HOME and the XDG data and config folders in a temporary folder while one lives, so that what Wine's
 // menu builder writes stays there.
 class ScratchHome
@@ -164,34 +196,15 @@ class ScratchHome
 public:
     ScratchHome()
     {
-        for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
-            m_saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-        qputenv("HOME", QFile::encodeName(path()));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral(".local/share"))));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral(".config"))));
+        m_environment.set("HOME", path());
+        m_environment.set("XDG_DATA_HOME", m_dir.filePath(QStringLiteral(".local/share")));
+        m_environment.set("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral(".config")));
     }
-    ~ScratchHome()
-    {
-        for (const Saved& saved : m_saved) {
-            if (saved.wasSet)
-                qputenv(saved.name, saved.value);
-            else
-                qunsetenv(saved.name);
-        }
-    }
-    ScratchHome(const ScratchHome&) = delete;
-    ScratchHome& operator=(const ScratchHome&) = delete;
 
     bool isValid() const { return m_dir.isValid(); }
     QString path() const { return m_dir.path(); }
 
 private:
-    struct Saved
-    {
-        const char* name;
-        bool wasSet;
-        QByteArray value;
-    };
     QTemporaryDir m_dir;
-    std::vector<Saved> m_saved;
+    EnvironmentGuard m_environment; // after m_dir: put back before the folder goes
 };

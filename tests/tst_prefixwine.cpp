@@ -122,34 +122,6 @@ QString rendered(const KeyValuesText::Node& node)
     return node.key + u'{' + children.join(u' ') + u'}';
 }
 
-// Sets environment variables while it lives.
-class EnvironmentGuard
-{
-public:
-    ~EnvironmentGuard()
-    {
-        for (const auto& [name, value] : m_saved) {
-            if (value)
-                qputenv(name.constData(), *value);
-            else
-                qunsetenv(name.constData());
-        }
-    }
-    void set(const QByteArray& name, const QString& value)
-    {
-        if (!m_saved.contains(name))
-            m_saved.emplace(name, qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData()))
-                                                                              : std::nullopt);
-        if (value.isNull())
-            qunsetenv(name.constData());
-        else
-            qputenv(name.constData(), QFile::encodeName(value));
-    }
-
-private:
-    std::map<QByteArray, std::optional<QByteArray>> m_saved;
-};
-
 const QString steam = u".local/share/Steam"_s;
 const QString steamPrefix = steam + u"/steamapps/compatdata/220/pfx"_s;
 const QString steamEnvironment = u"STEAM_COMPAT_DATA_PATH=$HOME/"_s + steam + u"/steamapps/compatdata/220"_s;

@@ -12,7 +12,6 @@
 #include "uninstall/TfUninstall.h"
 
 #include <QLabel>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -199,17 +198,12 @@ void TestUninstallWine::uninstallerThatCannotRun()
     Wine64Only wine64Only;
     if (hide == u"wine32" && wine64Only.loader().isEmpty())
         QSKIP("Wine is not laid out as Debian lays it out");
-    const QByteArray path = qgetenv("PATH");
-    const QByteArray loader = qgetenv("WINELOADER");
-    const auto restore = qScopeGuard([&] {
-        qputenv("PATH", path);
-        loader.isNull() ? qunsetenv("WINELOADER") : qputenv("WINELOADER", loader);
-    });
+    EnvironmentGuard environment;
     if (hide == u"wine") {
-        qputenv("PATH", "/nonexistent");
-        qunsetenv("WINELOADER");
+        environment.set("PATH", u"/nonexistent"_s);
+        environment.set("WINELOADER", QString());
     } else if (hide == u"wine32") {
-        qputenv("WINELOADER", QFile::encodeName(wine64Only.loader()));
+        environment.set("WINELOADER", wine64Only.loader());
     }
     addEntry(u"KCannot"_s, u"KCannot Program"_s, command);
     TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());

@@ -5,6 +5,7 @@
 #include "platform/ConfigFiles.h"
 #include "platform/HiveFile.h"
 #include "platform/KeyValuesText.h"
+#include "platform/SteamLibraries.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -65,23 +66,15 @@ public:
 
     void addSteamLibraries()
     {
-        QStringList libraries;
-        for (const QString& root : {inHome(QStringLiteral(".steam/steam")), inHome(QStringLiteral(".steam/root")),
-                                    inHome(QStringLiteral(".local/share/Steam")),
-                                    inHome(QStringLiteral(".var/app/com.valvesoftware.Steam/.local/share/Steam")),
-                                    inHome(QStringLiteral(".var/app/com.valvesoftware.Steam/data/Steam"))}) {
-            if (!QFileInfo(root).isDir())
-                continue;
-            libraries << root;
-            libraries << listedLibraries(root + QStringLiteral("/steamapps/libraryfolders.vdf"));
-        }
         QSet<QString> seen;
-        for (const QString& library : std::as_const(libraries)) {
-            const QString canonical = QFileInfo(library).canonicalFilePath();
-            if (canonical.isEmpty() || seen.contains(canonical))
-                continue;
-            seen.insert(canonical);
-            addProtonPrefixes(library + QStringLiteral("/steamapps"));
+        for (const QString& root : SteamLibraries::roots(m_home)) {
+            for (const QString& library : SteamLibraries::libraries(root)) {
+                const QString canonical = QFileInfo(library).canonicalFilePath();
+                if (canonical.isEmpty() || seen.contains(canonical))
+                    continue;
+                seen.insert(canonical);
+                addProtonPrefixes(library + QStringLiteral("/steamapps"));
+            }
         }
     }
 
@@ -181,23 +174,6 @@ private:
             name = file.completeBaseName().remove(number);
         }
         add(name, QStringLiteral("Lutris"), prefix);
-    }
-
-    static QStringList listedLibraries(const QString& libraryFolders)
-    {
-        QStringList libraries;
-        const auto nodes = readKeyValues(libraryFolders);
-        if (!nodes)
-            return libraries;
-        for (const KeyValuesText::Node& top : *nodes) {
-            for (const KeyValuesText::Node& entry : top.children) {
-                // A block with a "path" today; a bare path under a number in older files.
-                const QString path = entry.isBlock() ? entry.childText(u"path") : entry.text;
-                if (!path.isEmpty() && QDir::isAbsolutePath(path))
-                    libraries << path;
-            }
-        }
-        return libraries;
     }
 
     void addProtonPrefixes(const QString& steamapps)

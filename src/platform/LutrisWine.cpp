@@ -1,6 +1,7 @@
 #include "PrefixWineManagers.h"
 
 #include "platform/ConfigFiles.h"
+#include "platform/SteamLibraries.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -111,9 +112,9 @@ PrefixWine lutrisBuild(const QString& version, const QString& customPath, const 
     } else if (version.contains(u"Proton") && !version.contains(u"lutris")) {
         // Proton builds from Steam's folders or Lutris' own, started by their Wine as Bottles does.
         QStringList protonFolders{folders.data + QStringLiteral("/runners/proton/") + version};
-        for (const QString& root : steamRoots(home)) {
+        for (const QString& root : SteamLibraries::roots(home)) {
             protonFolders << root + QStringLiteral("/compatibilitytools.d/") + version;
-            for (const QString& library : steamLibraries(root))
+            for (const QString& library : SteamLibraries::libraries(root))
                 protonFolders << library + QStringLiteral("/steamapps/common/") + version;
         }
         for (const QString& folder : std::as_const(protonFolders))

@@ -18,9 +18,4 @@ std::optional<PrefixWine> heroicWine(const QString& prefix, const QString& home)
 // The first of `names` on the PATH as the system's Wine; the problem set when none is there.
 PrefixWine systemWineOnPath(const QStringList& names); // PrefixWine.cpp
 
-// Steam's installations under `home`, each once, by their canonical paths (SteamWine.cpp).
-QStringList steamRoots(const QString& home);
-// The root itself and the libraries its libraryfolders.vdf lists (SteamWine.cpp).
-QStringList steamLibraries(const QString& root);
-
 } // namespace PrefixWineManagers

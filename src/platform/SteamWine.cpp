@@ -2,6 +2,7 @@
 
 #include "platform/ConfigFiles.h"
 #include "platform/SteamAppInfo.h"
+#include "platform/SteamLibraries.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,8 +20,6 @@ using ConfigFiles::readKeyValues;
 using ConfigFiles::readRegularFile;
 using Node = KeyValuesText::Node;
 
-constexpr qsizetype MaxSteamLibraries = 256;
-
 // The app whose appinfo entry describes Steam's own compatibility tools and their per-game defaults.
 constexpr quint32 SteamPlayManifestsAppId = 891390;
 
@@ -35,7 +34,7 @@ class SteamSetup
 public:
     SteamSetup(QString root, QString compatData, QString appId)
         : m_root(std::move(root)), m_compatData(std::move(compatData)), m_appId(std::move(appId)),
-          m_libraries(steamLibraries(m_root))
+          m_libraries(SteamLibraries::libraries(m_root))
     {
         if (const auto config = readKeyValues(m_root + QStringLiteral("/config/config.vdf"))) {
             const Node* mapping =
@@ -212,50 +211,6 @@ QString toolProgram(const QString& folder)
 
 } // namespace
 
-QStringList steamRoots(const QString& home)
-{
-    QStringList roots;
-    QSet<QString> seen;
-    for (const QString& root :
-         QStringList{home + QStringLiteral("/.steam/steam"), home + QStringLiteral("/.steam/root"),
-                     home + QStringLiteral("/.local/share/Steam"),
-                     home + QStringLiteral("/.var/app/com.valvesoftware.Steam/.local/share/Steam"),
-                     home + QStringLiteral("/.var/app/com.valvesoftware.Steam/data/Steam")}) {
-        const QString canonical = QFileInfo(root).canonicalFilePath();
-        if (canonical.isEmpty() || !QFileInfo(canonical).isDir() || seen.contains(canonical))
-            continue;
-        seen.insert(canonical);
-        roots << canonical;
-    }
-    return roots;
-}
-
-QStringList steamLibraries(const QString& root)
-{
-    QStringList libraries{root};
-    QSet<QString> listed{root};
-    for (const QString& list : QStringList{root + QStringLiteral("/steamapps/libraryfolders.vdf"),
-                                           root + QStringLiteral("/config/libraryfolders.vdf")}) {
-        const auto nodes = readKeyValues(list);
-        if (!nodes)
-            continue;
-        for (const Node& top : *nodes) {
-            for (const Node& entry : top.children) {
-                const QString path = entry.isBlock() ? entry.childText(u"path") : entry.text;
-                if (!QDir::isAbsolutePath(path) || listed.contains(path))
-                    continue;
-                // Each library costs a few looks at the disk in every search; a list longer than any
-                // machine's drives is cut rather than searched for minutes.
-                if (libraries.size() == MaxSteamLibraries)
-                    return libraries;
-                listed.insert(path);
-                libraries << path;
-            }
-        }
-    }
-    return libraries;
-}
-
 std::optional<PrefixWine> steamWine(const QString& prefix, const QString& home)
 {
     static const QRegularExpression layout(QStringLiteral("^(.+)/steamapps/compatdata/(\\d+)/pfx$"));
@@ -268,7 +223,7 @@ std::optional<PrefixWine> steamWine(const QString& prefix, const QString& home)
 
     PrefixWine wine;
     wine.source = PrefixWine::Source::Steam;
-    const QStringList roots = steamRoots(home);
+    const QStringList roots = SteamLibraries::roots(home);
     if (roots.isEmpty()) {
         wine.problem = QStringLiteral("This prefix is a Steam game's, but Steam was not found in %1; Proton needs "
                                       "Steam's folder. Install Steam, or open the game from Steam.")
@@ -280,7 +235,7 @@ std::optional<PrefixWine> steamWine(const QString& prefix, const QString& home)
     const QString libraryKey = folderKey(library);
     for (const QString& candidate : roots) {
         bool holds = false;
-        for (const QString& listed : steamLibraries(candidate))
+        for (const QString& listed : SteamLibraries::libraries(candidate))
             holds = holds || folderKey(listed) == libraryKey;
         if (holds) {
             root = candidate;
