@@ -2,8 +2,8 @@
 // one atomic save, against ten separate saves and against copying the file with cp.
 
 #include "details/EntryEditor.h"
+#include "hive/HiveSyntax.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/HiveSyntax.h"
 
 #include <QElapsedTimer>
 #include <QFile>

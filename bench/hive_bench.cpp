@@ -2,12 +2,12 @@
 // copying a registry file of realistic size (about 20 MB, a prefix with thousands of installed
 // programs), and how much memory the parsed tree of a 10,000-entry hive takes.
 
-#include "platform/AtomicFile.h"
-#include "platform/HiveDocument.h"
-#include "platform/HiveSyntax.h"
-#include "platform/KestrinError.h"
-#include "platform/LargeBuffer.h"
-#include "platform/WinePrefix.h"
+#include "base/AtomicFile.h"
+#include "base/KestrinError.h"
+#include "base/LargeBuffer.h"
+#include "hive/HiveDocument.h"
+#include "hive/HiveSyntax.h"
+#include "prefix/WinePrefix.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

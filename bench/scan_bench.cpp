@@ -2,10 +2,10 @@
 // installed programs, each with a usage record, an existing uninstaller and an icon file; how the time
 // grows from one size to the other; and the peak memory of the process that scanned.
 
+#include "desktop/SystemIconList.h"
+#include "hive/HiveSyntax.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
-#include "platform/HiveSyntax.h"
-#include "platform/SystemIconList.h"
 
 #include <QCoreApplication>
 #include <QDir>

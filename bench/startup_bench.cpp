@@ -12,8 +12,8 @@
 // With Wine the prefixes are real ones: a base made once by `wineboot -i` is kept in /tmp and copied for
 // each size, and the entries are added to its system.reg in Wine's format.
 
-#include "platform/HiveSyntax.h"
-#include "platform/WineLauncher.h"
+#include "hive/HiveSyntax.h"
+#include "wine/WineLauncher.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

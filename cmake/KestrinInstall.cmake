@@ -1,6 +1,6 @@
 # Desktop integration: the menu entry, the application icon in the hicolor theme and the manual page.
 # The programs themselves are installed by their own directories.
-set(KESTRIN_PICTURES_DIR ${PROJECT_SOURCE_DIR}/src/mainwindow/pictures)
+set(KESTRIN_PICTURES_DIR ${PROJECT_SOURCE_DIR}/src/controls/pictures)
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/kestrin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 32 48 256)
@@ -10,7 +10,7 @@ endforeach()
 install(FILES ${KESTRIN_PICTURES_DIR}/kestrin.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/data/kestrin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Windows launchers that run uninstallers under Wine (see src/platform/launcher).
+# The Windows launchers that run uninstallers under Wine (see src/wine/launcher).
 foreach(arch win64 win32)
     if(TARGET kestrin_launcher_${arch})
         install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-launch-${arch}.exe

@@ -4,7 +4,7 @@
 // string, reads back to the same tree from both.
 #include "FuzzSupport.h"
 
-#include "platform/SteamAppInfo.h"
+#include "wine/SteamAppInfo.h"
 
 #include <QBuffer>
 #include <QHash>

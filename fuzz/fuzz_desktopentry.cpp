@@ -3,7 +3,7 @@
 // into exactly those arguments.
 #include "FuzzSupport.h"
 
-#include "platform/DesktopEntry.h"
+#include "formats/DesktopEntry.h"
 
 #include <QString>
 #include <QStringList>

@@ -13,8 +13,8 @@
 //   spelling included, and the same text after the same further changes.
 #include "FuzzSupport.h"
 
-#include "platform/HiveDocument.h"
-#include "platform/HiveSyntax.h"
+#include "hive/HiveDocument.h"
+#include "hive/HiveSyntax.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // written back with every text quoted, parses again to the same tree.
 #include "FuzzSupport.h"
 
-#include "platform/KeyValuesText.h"
+#include "formats/KeyValuesText.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // it; a decoded image fits the asked size with one side equal to it.
 #include "FuzzSupport.h"
 
-#include "platform/PeIconReader.h"
+#include "formats/PeIconReader.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -3,7 +3,7 @@
 // command of 1, 3 or 7.
 #include "FuzzSupport.h"
 
-#include "platform/ShellLink.h"
+#include "formats/ShellLink.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Renders the program's pictures from their SVG sources into the PNGs that the build embeds.
-# Run after changing an SVG under src/mainwindow/pictures/ or scripts/demo-icons/ and commit both.
+# Run after changing an SVG under src/controls/pictures/ or scripts/demo-icons/ and commit both.
 # Needs rsvg-convert (Debian package librsvg2-bin); the build itself does not.
 set -euo pipefail
-dir=$(cd "$(dirname "$0")/../src/mainwindow/pictures" && pwd)
+dir=$(cd "$(dirname "$0")/../src/controls/pictures" && pwd)
 command -v rsvg-convert >/dev/null || { echo "rsvg-convert is missing: apt-get install librsvg2-bin" >&2; exit 1; }
 
 for svg in "$dir"/*.svg; do

@@ -2,7 +2,7 @@
 # Installs from Debian's packages whatever Kestrin's build and tests need and is missing.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libyaml-cpp-dev fonts-dejavu-core
+packages=(build-essential cmake ninja-build pkg-config python3 qt6-base-dev qt6-base-dev-tools libgl-dev libyaml-cpp-dev fonts-dejavu-core
           wine wine64 nsis xvfb xauth clang clang-format libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
 
 # Most uninstallers are 32-bit programs (NSIS and Inno Setup make 32-bit ones by default), and a

@@ -6,6 +6,7 @@ build=${KESTRIN_BUILD_DIR:-$root/build-test}
 
 "$root/scripts/setup-deps.sh"
 "$root/scripts/check-format.sh"
+"$root/scripts/check-layers.py"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRIN_WERROR=ON ${KESTRIN_CMAKE_ARGS:-}
 cmake --build "$build" -j "$(nproc)"
 cd "$build"

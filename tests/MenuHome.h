@@ -2,8 +2,8 @@
 
 #include "TestPrefix.h"
 
+#include "desktop/WineMenuFolders.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/WineMenuFolders.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PrintJob.h"
+#include "desktop/PrintJob.h"
 
 #include <QFont>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/WineLauncher.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
+#include "wine/WineLauncher.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

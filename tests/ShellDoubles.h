@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/CommandLauncher.h"
-#include "platform/ShellOpen.h"
+#include "desktop/ShellOpen.h"
+#include "wine/CommandLauncher.h"
 
 #include <QStringList>
 #include <QUrl>

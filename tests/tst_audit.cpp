@@ -2,14 +2,14 @@
 #include "RecordingPrintJob.h"
 
 #include "audit/TfAudit.h"
+#include "base/Clock.h"
+#include "base/HostNames.h"
+#include "base/KestrinError.h"
 #include "controls/MessageBox.h"
-#include "controls/PrinterJob.h"
+#include "controls/QPrinterPrintJob.h"
 #include "controls/TuduButton.h"
 #include "inventory/AuditReport.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/Clock.h"
-#include "platform/HostNames.h"
-#include "platform/KestrinError.h"
 
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -77,7 +77,7 @@ void TestAudit::init()
 void TestAudit::cleanup()
 {
     TfAudit::setSaveChoiceForTests(nullptr);
-    PrinterJob::setChoiceForTests(nullptr);
+    QPrinterPrintJob::setChoiceForTests(nullptr);
     HostNames::setForTests({}, {});
     Clock::setSource({});
     MessageBox::setTestMode(false);
@@ -177,7 +177,7 @@ void TestAudit::editedHeaderIsSavedAndPrinted()
     QTest::keyClicks(printed.mAudit, u"Only this"_s);
     // The last line begins exactly 200 units above the page's end: no page is started after it.
     QStringList calls;
-    PrinterJob::setChoiceForTests([&calls] { return std::make_unique<RecordingJob>(calls, 10, 230 + 200); });
+    QPrinterPrintJob::setChoiceForTests([&calls] { return std::make_unique<RecordingJob>(calls, 10, 230 + 200); });
     QTest::mouseClick(printed.buPrint, Qt::LeftButton);
     QCOMPARE(calls, (QStringList{u"font MS Sans Serif"_s, u"begin"_s, u"100,200 Only this"_s, u"100,210 "_s,
                                  u"100,220 Alpha"_s, u"100,230 Beta"_s, u"end"_s}));
@@ -187,7 +187,7 @@ void TestAudit::editedHeaderIsSavedAndPrinted()
     calls.clear();
     TfAudit longer(*main);
     longer.mAudit->setPlainText(u"a\nb\nc"_s);
-    PrinterJob::setChoiceForTests([&calls] { return std::make_unique<RecordingJob>(calls, 10, 250 + 199); });
+    QPrinterPrintJob::setChoiceForTests([&calls] { return std::make_unique<RecordingJob>(calls, 10, 250 + 199); });
     longer.buPrintClick();
     QCOMPARE(calls.mid(2), (QStringList{u"100,200 a"_s, u"100,210 b"_s, u"100,220 c"_s, u"100,230 "_s,
                                         u"100,240 Alpha"_s, u"page"_s, u"100,200 Beta"_s, u"end"_s}));
@@ -258,7 +258,7 @@ void TestAudit::closingWithoutReport()
     audit.mAudit->selectAll();
     QTest::keyClicks(audit.mAudit, u"edited"_s);
     TfAudit::setSaveChoiceForTests([] { return std::nullopt; });
-    PrinterJob::setChoiceForTests([] { return nullptr; });
+    QPrinterPrintJob::setChoiceForTests([] { return nullptr; });
     if (how == u"save"_s)
         QTest::mouseClick(audit.buSaveFile, Qt::LeftButton);
     else if (how == u"print"_s)
@@ -282,11 +282,11 @@ void TestAudit::printedPdfMatchesTheSavedReport()
         QSKIP("pdftotext is not installed");
     auto main = makeMain();
     const QString pdf = m_work->filePath(u"report.pdf"_s);
-    PrinterJob::setChoiceForTests([&pdf] {
+    QPrinterPrintJob::setChoiceForTests([&pdf] {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(pdf);
-        return std::make_unique<PrinterJob>(std::move(printer));
+        return std::make_unique<QPrinterPrintJob>(std::move(printer));
     });
     TfAudit printed(*main);
     printed.rbLong->setChecked(true);

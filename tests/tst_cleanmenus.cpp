@@ -4,12 +4,12 @@
 
 #include "controls/MessageBox.h"
 #include "controls/TuduButton.h"
-#include "mainwindow/CleanMenusRun.h"
+#include "hive/EntryTrash.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/EntryTrash.h"
-#include "platform/WineServer.h"
-#include "uninstall/TfCleanMenus.h"
+#include "menus/CleanMenusRun.h"
+#include "menus/TfCleanMenus.h"
+#include "prefix/WineServer.h"
 
 #include <QStandardPaths>
 #include <QTest>

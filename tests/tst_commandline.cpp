@@ -2,17 +2,17 @@
 #include "RecordingPrintJob.h"
 #include "ScratchWinePrefix.h"
 
+#include "base/Clock.h"
+#include "base/HostNames.h"
 #include "controls/MessageBox.h"
-#include "controls/PrinterJob.h"
+#include "controls/QPrinterPrintJob.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "mainwindow/CommandLine.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/Clock.h"
-#include "platform/CommandLauncher.h"
-#include "platform/HostNames.h"
+#include "wine/CommandLauncher.h"
 
 #include <QPrinterInfo>
 #include <QProcess>
@@ -114,7 +114,7 @@ void TestCommandLine::cleanup()
 {
     CommandLine::setCurrent(CommandLine());
     CommandLauncher::setInstance(nullptr);
-    PrinterJob::setDefaultForTests(nullptr);
+    QPrinterPrintJob::setDefaultForTests(nullptr);
     HostNames::setForTests({}, {});
     Clock::setSource({});
     MessageBox::setTestMode(false);
@@ -352,7 +352,7 @@ void TestCommandLine::reportToPrinter()
     QFETCH(bool, ends);
     QFETCH(int, status);
     QStringList calls;
-    PrinterJob::setDefaultForTests([printer, &calls]() -> std::unique_ptr<PrintJob> {
+    QPrinterPrintJob::setDefaultForTests([printer, &calls]() -> std::unique_ptr<PrintJob> {
         return printer ? std::make_unique<RecordingJob>(calls, 10, 100000) : nullptr;
     });
     CommandLine line({u"/rpl"_s});
@@ -367,7 +367,7 @@ void TestCommandLine::reportToPrinter()
     QCOMPARE(calls.filter(u" Beta"_s).size(), printer ? 1 : 0);
     QCOMPARE(calls.value(calls.size() - 1), printer ? u"end"_s : QString());
     if (!printer)
-        QCOMPARE(MessageBox::recorded().first().text, PrinterJob::noDefaultPrinterText());
+        QCOMPARE(MessageBox::recorded().first().text, QPrinterPrintJob::noDefaultPrinterText());
 }
 
 void TestCommandLine::headlessRuns_data()

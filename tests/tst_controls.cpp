@@ -2,7 +2,7 @@
 #include "controls/TFramePanel.h"
 #include "controls/TfAbout.h"
 #include "controls/TuduButton.h"
-#include "platform/ShellOpen.h"
+#include "desktop/ShellOpen.h"
 
 #include <QDir>
 #include <QLabel>

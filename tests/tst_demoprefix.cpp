@@ -1,7 +1,7 @@
+#include "desktop/SystemIconList.h"
+#include "formats/PeIconReader.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
-#include "platform/PeIconReader.h"
-#include "platform/SystemIconList.h"
 
 #include <QDirIterator>
 #include <QFile>

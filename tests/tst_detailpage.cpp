@@ -4,9 +4,9 @@
 #include "WineServerDouble.h"
 #include "details/DetailPage.h"
 #include "details/EntryEditor.h"
-#include "details/PrefixOpen.h"
+#include "details/LinkOpen.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
 
 #include <QTest>
 #include <QUrl>

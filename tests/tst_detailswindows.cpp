@@ -11,7 +11,7 @@
 #include "mainwindow/MainActions.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,9 +2,9 @@
 #include "TestDrive.h"
 #include "TestPrefix.h"
 
+#include "formats/DesktopEntry.h"
 #include "inventory/DroppedShortcut.h"
-#include "platform/DesktopEntry.h"
-#include "platform/HostToWindowsPath.h"
+#include "paths/HostToWindowsPath.h"
 
 #include <QDirIterator>
 #include <QTest>

@@ -1,10 +1,10 @@
 #include "TestPrefix.h"
 
-#include "platform/EntryJournal.h"
-#include "platform/EntryTrash.h"
-#include "platform/HiveFile.h"
-#include "platform/HiveSyntax.h"
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
+#include "hive/EntryJournal.h"
+#include "hive/EntryTrash.h"
+#include "hive/HiveFile.h"
+#include "hive/HiveSyntax.h"
 
 #include <QScopeGuard>
 #include <QTest>

@@ -1,10 +1,10 @@
 #include "TestPrefix.h"
 #include "WineServerDouble.h"
 
-#include "platform/EntryTrash.h"
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
-#include "platform/WineServer.h"
+#include "base/KestrinError.h"
+#include "hive/EntryTrash.h"
+#include "hive/HiveFile.h"
+#include "prefix/WineServer.h"
 
 #include <QRegularExpression>
 #include <QTest>

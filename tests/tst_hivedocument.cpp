@@ -1,5 +1,5 @@
-#include "platform/HiveDocument.h"
-#include "platform/HiveSyntax.h"
+#include "hive/HiveDocument.h"
+#include "hive/HiveSyntax.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "TestPrefix.h"
 #include "WineServerDouble.h"
 
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
-#include "platform/WineServer.h"
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
+#include "prefix/WineServer.h"
 
 #include <QDir>
 #include <QRegularExpression>

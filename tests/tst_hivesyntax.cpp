@@ -1,4 +1,4 @@
-#include "platform/HiveSyntax.h"
+#include "hive/HiveSyntax.h"
 
 #include <QTest>
 

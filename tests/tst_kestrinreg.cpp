@@ -3,8 +3,8 @@
 #include "TestPrefix.h"
 #include "WineServerDouble.h"
 
-#include "platform/EntryTrash.h"
-#include "platform/WineServer.h"
+#include "hive/EntryTrash.h"
+#include "prefix/WineServer.h"
 
 #include <QProcess>
 #include <QScopeGuard>

@@ -1,4 +1,4 @@
-#include "platform/KeyValuesText.h"
+#include "formats/KeyValuesText.h"
 
 #include <QTest>
 

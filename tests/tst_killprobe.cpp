@@ -1,7 +1,7 @@
 #include "TestPrefix.h"
 
-#include "platform/HiveSyntax.h"
-#include "platform/RegistryValue.h"
+#include "hive/HiveSyntax.h"
+#include "hive/RegistryValue.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,11 +1,11 @@
 #include "TestPrefix.h"
 
 #include "controls/MessageBox.h"
-#include "controls/PrinterJob.h"
+#include "controls/QPrinterPrintJob.h"
 #include "controls/TuduButton.h"
+#include "desktop/ShellOpen.h"
 #include "mainwindow/MainActions.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/ShellOpen.h"
 #include "uninstall/TfLog.h"
 
 #include <QAction>
@@ -100,7 +100,7 @@ void TestLogWindow::init()
 void TestLogWindow::cleanup()
 {
     ShellOpen::setInstance(nullptr);
-    PrinterJob::setChoiceForTests(nullptr);
+    QPrinterPrintJob::setChoiceForTests(nullptr);
     MessageBox::setTestMode(false);
 }
 
@@ -262,7 +262,7 @@ void TestLogWindow::printsTheMemoLinesAsWrapped()
     QCOMPARE(lines.mid(5).join(QString()), QString::fromLatin1(longLine));
 
     QStringList calls;
-    PrinterJob::setChoiceForTests([&] { return std::make_unique<RecordingJob>(calls, 50, 100000); });
+    QPrinterPrintJob::setChoiceForTests([&] { return std::make_unique<RecordingJob>(calls, 50, 100000); });
     QTest::mouseClick(window->buPrint, Qt::LeftButton);
     QCOMPARE(calls.size(), lines.size() + 3);
     QCOMPARE(calls.first(), u"font "_s + window->mLog->font().family());
@@ -277,7 +277,7 @@ void TestLogWindow::cancelledPrintDialogPrintsNothing()
     writeLog(header);
     auto window = makeWindow();
     bool asked = false;
-    PrinterJob::setChoiceForTests([&] {
+    QPrinterPrintJob::setChoiceForTests([&] {
         asked = true;
         return std::unique_ptr<PrintJob>();
     });
@@ -299,11 +299,11 @@ void TestLogWindow::printsToPdf()
     writeLog(text);
     auto window = makeWindow();
     const QString pdf = m_work->filePath(u"log.pdf"_s);
-    PrinterJob::setChoiceForTests([&] {
+    QPrinterPrintJob::setChoiceForTests([&] {
         auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(pdf);
-        return std::make_unique<PrinterJob>(std::move(printer));
+        return std::make_unique<QPrinterPrintJob>(std::move(printer));
     });
     QTest::mouseClick(window->buPrint, Qt::LeftButton);
     QVERIFY2(MessageBox::recorded().isEmpty(), qPrintable(MessageBox::recorded().value(0).text));

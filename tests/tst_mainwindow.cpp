@@ -3,17 +3,17 @@
 #include "WineServerDouble.h"
 
 #include "controls/MessageBox.h"
+#include "controls/Pictures.h"
 #include "controls/TFramePanel.h"
+#include "desktop/ShellOpen.h"
+#include "desktop/SystemIconList.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
 #include "mainwindow/MainActions.h"
 #include "mainwindow/MainCommands.h"
-#include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/ShellOpen.h"
-#include "platform/SystemIconList.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QAbstractItemModelTester>

@@ -10,7 +10,7 @@
 #include "mainwindow/MainActions.h"
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
 
 #include <QAction>
 #include <QLabel>

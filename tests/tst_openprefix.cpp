@@ -7,7 +7,7 @@
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfKestrin.h"
 #include "mainwindow/TfOpenPrefix.h"
-#include "platform/PrefixChoice.h"
+#include "prefix/PrefixChoice.h"
 
 #include <QLabel>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "platform/PeIconReader.h"
-#include "platform/SystemIconList.h"
+#include "desktop/SystemIconList.h"
+#include "formats/PeIconReader.h"
 
 #include <QBuffer>
 #include <QDir>

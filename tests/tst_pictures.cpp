@@ -1,4 +1,4 @@
-#include "mainwindow/Pictures.h"
+#include "controls/Pictures.h"
 
 #include <QTest>
 

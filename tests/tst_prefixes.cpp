@@ -1,14 +1,14 @@
 #include "SmallPrefix.h"
 
+#include "base/KestrinError.h"
+#include "desktop/SystemIconList.h"
+#include "hive/PrefixHealth.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/PrefixDiscovery.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/KestrinError.h"
-#include "platform/PrefixChoice.h"
-#include "platform/PrefixHealth.h"
-#include "platform/SystemIconList.h"
+#include "prefix/PrefixChoice.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "ScratchWinePrefix.h"
 
-#include "platform/KeyValuesText.h"
-#include "platform/PrefixWine.h"
-#include "platform/SteamAppInfo.h"
-#include "platform/WineLauncher.h"
+#include "formats/KeyValuesText.h"
+#include "wine/PrefixWine.h"
+#include "wine/SteamAppInfo.h"
+#include "wine/WineLauncher.h"
 
 #include <QBuffer>
 #include <QTest>

@@ -1,11 +1,11 @@
 #include "TestDrive.h"
 
+#include "base/KestrinError.h"
+#include "desktop/SystemIconList.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/KestrinError.h"
-#include "platform/SystemIconList.h"
 
 #include <QAbstractItemModelTester>
 #include <QLocale>

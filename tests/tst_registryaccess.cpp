@@ -1,8 +1,8 @@
 #include "TestPrefix.h"
 
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
 
 #include <QTest>
 

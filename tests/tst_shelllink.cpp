@@ -1,4 +1,4 @@
-#include "platform/ShellLink.h"
+#include "formats/ShellLink.h"
 
 #include <QFile>
 #include <QTemporaryDir>

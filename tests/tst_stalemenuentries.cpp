@@ -1,10 +1,10 @@
 #include "MenuHome.h"
 #include "ScratchWinePrefix.h"
 
-#include "inventory/MenuCleanup.h"
-#include "inventory/StaleMenuEntries.h"
-#include "platform/EntryTrash.h"
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
+#include "hive/EntryTrash.h"
+#include "menus/MenuCleanup.h"
+#include "menus/StaleMenuEntries.h"
 
 #include <QDirIterator>
 #include <QTest>

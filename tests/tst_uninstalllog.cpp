@@ -1,5 +1,5 @@
-#include "platform/Clock.h"
-#include "platform/KestrinError.h"
+#include "base/Clock.h"
+#include "base/KestrinError.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QDir>

@@ -4,7 +4,7 @@
 #include "inventory/PositionText.h"
 #include "inventory/PrefixEnvironment.h"
 #include "inventory/UninstallResolver.h"
-#include "platform/WindowsPaths.h"
+#include "paths/WindowsPaths.h"
 
 #include <QFileInfo>
 #include <QTest>

@@ -1,15 +1,15 @@
 #include "ScratchWinePrefix.h"
 
+#include "base/Clock.h"
 #include "controls/MessageBox.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/Clock.h"
-#include "platform/WineLauncher.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfUninstall.h"
+#include "wine/WineLauncher.h"
 
 #include <QLabel>
 #include <QTest>

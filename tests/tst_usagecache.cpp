@@ -1,9 +1,9 @@
 #include "TestPrefix.h"
 
+#include "base/Clock.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "inventory/UsageCache.h"
-#include "platform/Clock.h"
 
 #include <QLocale>
 #include <QTest>

@@ -1,9 +1,9 @@
 #include "TestDrive.h"
 
 #include "inventory/PrefixEnvironment.h"
-#include "platform/ExecutableSearch.h"
-#include "platform/ShortName.h"
-#include "platform/WindowsPaths.h"
+#include "paths/ExecutableSearch.h"
+#include "paths/ShortName.h"
+#include "paths/WindowsPaths.h"
 
 #include <QTest>
 

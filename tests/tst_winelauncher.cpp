@@ -1,7 +1,7 @@
 #include "ScratchWinePrefix.h"
 
-#include "platform/LaunchTarget.h"
-#include "platform/WineLauncher.h"
+#include "wine/LaunchTarget.h"
+#include "wine/WineLauncher.h"
 
 #include <QElapsedTimer>
 #include <QTest>

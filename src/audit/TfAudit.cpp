@@ -1,16 +1,15 @@
 #include "audit/TfAudit.h"
 
+#include "base/HostNames.h"
+#include "base/KestrinError.h"
+#include "controls/GuardedCall.h"
 #include "controls/MemoLines.h"
 #include "controls/MessageBox.h"
-#include "controls/PrinterJob.h"
+#include "controls/ProgramListHost.h"
+#include "controls/QPrinterPrintJob.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
-#include "mainwindow/CommandLine.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/TfKestrin.h"
-#include "platform/HostNames.h"
-#include "platform/KestrinError.h"
 #include "uninstall/UninstallLog.h"
 
 #include <QCoreApplication>
@@ -57,7 +56,7 @@ QRadioButton* makeRadio(QWidget* parent, const char* name, const QString& captio
 
 } // namespace
 
-TfAudit::TfAudit(TfKestrin& main) : QDialog(&main), m_main(main)
+TfAudit::TfAudit(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fAudit"));
     setWindowTitle(QStringLiteral("Audit Report"));
@@ -96,7 +95,7 @@ TfAudit::TfAudit(TfKestrin& main) : QDialog(&main), m_main(main)
     connect(buSaveFile, &TuduButton::clicked, this, [this] { runGuarded(this, [this] { buSaveFileClick(); }); });
     connect(buCancel, &TuduButton::clicked, this, &TfAudit::buCancelClick);
 
-    move(main.geometry().center() - rect().center());
+    move(host.hostWindow()->geometry().center() - rect().center());
     fAudit = this;
     FormCreate();
 }
@@ -136,7 +135,7 @@ void TfAudit::appendLines(const QStringList& lines)
 
 void TfAudit::appendProgramLines()
 {
-    appendLines(AuditReport::programLines(m_main.programList(), rbLong->isChecked() ? AuditReport::Format::Long
+    appendLines(AuditReport::programLines(m_host.programList(), rbLong->isChecked() ? AuditReport::Format::Long
                                                                                     : AuditReport::Format::Short));
 }
 
@@ -159,7 +158,7 @@ std::optional<QString> TfAudit::chooseFile()
 {
     if (s_saveChoice)
         return s_saveChoice();
-    QFileDialog dialog(this, QStringLiteral("Save Report As"), m_main.workingFolder(),
+    QFileDialog dialog(this, QStringLiteral("Save Report As"), m_host.workingFolder(),
                        QStringLiteral(" Text File (*.txt)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -183,7 +182,7 @@ void TfAudit::buSaveFileClick()
 
 bool TfAudit::saveToFile(const QString& chosenName)
 {
-    m_fileName = QDir(m_main.workingFolder()).filePath(AuditReport::reportFileName(chosenName));
+    m_fileName = QDir(m_host.workingFolder()).filePath(AuditReport::reportFileName(chosenName));
     hide();
     appendProgramLines();
     const bool written = runGuarded(this, [this] { AuditReport::writeFile(m_fileName, reportLines()); });
@@ -194,7 +193,7 @@ bool TfAudit::saveToFile(const QString& chosenName)
 
 void TfAudit::buPrintClick()
 {
-    std::unique_ptr<PrintJob> chosen = PrinterJob::choose(this);
+    std::unique_ptr<PrintJob> chosen = QPrinterPrintJob::choose(this);
     if (!chosen)
         return;
     printWith([&chosen] { return std::move(chosen); });
@@ -202,7 +201,7 @@ void TfAudit::buPrintClick()
 
 bool TfAudit::printOnDefaultPrinter()
 {
-    return printWith([] { return PrinterJob::defaultPrinter(); });
+    return printWith([] { return QPrinterPrintJob::defaultPrinter(); });
 }
 
 bool TfAudit::printWith(const std::function<std::unique_ptr<PrintJob>()>& acquire)
@@ -220,15 +219,10 @@ bool TfAudit::printWith(const std::function<std::unique_ptr<PrintJob>()>& acquir
         PrintJob::printLines(*job, visualLines());
         job->end();
     } catch (const KestrinError& error) {
-        MessageBox::showError(&m_main, error.message());
+        MessageBox::showError(m_host.hostWindow(), error.message());
         // A command-line print run goes on as a normal run with the main window.
         QuitAfterReport = false;
-        // Without a display the run ends instead; nobody could use the window.
-        if (!CommandLine::current().headless()) {
-            m_main.show();
-            m_main.raise();
-            m_main.activateWindow();
-        }
+        m_host.showMainWindow();
         finish(false);
         return false;
     }

@@ -13,7 +13,7 @@ class PrintJob;
 class QLabel;
 class QPlainTextEdit;
 class QRadioButton;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The audit report window: an editable header, then on save or print the lines of every listed
@@ -23,7 +23,7 @@ class TfAudit : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfAudit(TfKestrin& main);
+    explicit TfAudit(ProgramListHost& host);
     ~TfAudit() override;
 
     QLabel* laHeaderName;
@@ -61,7 +61,7 @@ private:
     std::optional<QString> chooseFile();
     void finish(bool done);
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
     QString m_fileName;
 };
 

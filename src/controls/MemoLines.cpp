@@ -1,4 +1,4 @@
-#include "MemoLines.h"
+#include "controls/MemoLines.h"
 
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>

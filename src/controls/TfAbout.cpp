@@ -1,7 +1,7 @@
 #include "controls/TfAbout.h"
 
 #include "controls/TuduButton.h"
-#include "platform/ShellOpen.h"
+#include "desktop/ShellOpen.h"
 
 #include <QFile>
 #include <QLabel>

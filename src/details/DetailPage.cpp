@@ -1,8 +1,8 @@
 #include "details/DetailPage.h"
 
+#include "base/KestrinError.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
-#include "platform/KestrinError.h"
 
 #include <QDate>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "inventory/InstalledProgram.h"
-#include "platform/WinePrefix.h"
+#include "prefix/WinePrefix.h"
 
 #include <QList>
 #include <QLocale>

@@ -1,7 +1,7 @@
 #include "details/EntryEditor.h"
 
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
 
 const QString EntryEditor::Marker = QStringLiteral("*#*#*");
 

@@ -1,13 +1,14 @@
 #include "details/TfDetails.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
-#include "details/PrefixOpen.h"
+#include "details/LinkOpen.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/TfKestrin.h"
-#include "platform/CommandLauncher.h"
+#include "prefix/WinePrefix.h"
+#include "wine/CommandLauncher.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -26,7 +27,7 @@ const char* const clickProperty = "detailClick";
 
 } // namespace
 
-TfDetails::TfDetails(TfKestrin& main) : QDialog(&main), m_main(main)
+TfDetails::TfDetails(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fDetails"));
     setWindowTitle(QStringLiteral("Program Details"));
@@ -77,14 +78,14 @@ TfDetails::~TfDetails()
 void TfDetails::FormCreate()
 {
     CommandRun = false;
-    ShownIndex = m_main.selectedIndex();
+    ShownIndex = m_host.selectedIndex();
     if (ShownIndex < 0)
         return;
-    const InstalledProgram program = m_main.programList().at(ShownIndex);
+    const InstalledProgram program = m_host.programList().at(ShownIndex);
     bool ntFamily = true;
-    if (!runGuarded(this, [&] { ntFamily = IsNTPlatform(m_main.prefix()); }))
+    if (!runGuarded(this, [&] { ntFamily = IsNTPlatform(m_host.prefix()); }))
         return;
-    runGuarded(this, [&] { m_page = buildDetailPage(m_main.prefix(), program, ntFamily); });
+    runGuarded(this, [&] { m_page = buildDetailPage(m_host.prefix(), program, ntFamily); });
 
     int width = 0;
     int height = 0;
@@ -144,31 +145,25 @@ bool TfDetails::eventFilter(QObject* watched, QEvent* event)
 void TfDetails::ExecuteAction(const QLabel& clicked)
 {
     // As the shell's own open, the outcome is not reported.
-    openInPrefix(m_main.prefix(), clicked.text());
+    openInPrefix(m_host.prefix(), clicked.text());
 }
 
 void TfDetails::LaunchCmd(const QLabel& clicked)
 {
     CommandRun = true;
     // The line goes to Windows exactly as stored; it is not waited for and a failed start is silent.
-    CommandLauncher::instance().start(m_main.prefix().path(), clicked.text());
+    CommandLauncher::instance().start(m_host.prefix().path(), clicked.text());
 }
 
 void TfDetails::buOKClick()
 {
     if (CommandRun) {
-        try {
-            m_main.RefreshProgramList();
-        } catch (...) {
-            m_main.UpdateStatusCount();
-            throw;
-        }
-        m_main.UpdateStatusCount();
+        m_host.refreshListAndCount();
     }
-    const int count = m_main.programList().count();
+    const int count = m_host.programList().count();
     if (ShownIndex >= 0 && ShownIndex < count)
-        m_main.selectItem(ShownIndex);
+        m_host.selectItem(ShownIndex);
     else if (count > 0)
-        m_main.selectItem(0);
+        m_host.selectItem(0);
     accept();
 }

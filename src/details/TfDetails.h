@@ -6,7 +6,7 @@
 
 class QLabel;
 class QScrollArea;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The details window: the selected entry's values as a read-only page of rows, built once at
@@ -17,7 +17,7 @@ class TfDetails : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfDetails(TfKestrin& main);
+    explicit TfDetails(ProgramListHost& host);
     ~TfDetails() override;
 
     int ShownIndex = -1;
@@ -41,7 +41,7 @@ private:
     void FormCreate();
     QLabel* AddDetailLabel(int x, int top, const QString& caption, DetailRow::Click click);
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
     QWidget* m_content;
     DetailPage m_page;
     QList<QLabel*> m_valueLabels;

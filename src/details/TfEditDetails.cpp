@@ -1,9 +1,10 @@
 #include "details/TfEditDetails.h"
 
+#include "controls/GuardedCall.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/TfKestrin.h"
+#include "prefix/WinePrefix.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -19,7 +20,7 @@ constexpr int ClientHeight = 327;
 
 } // namespace
 
-TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
+TfEditDetails::TfEditDetails(ProgramListHost& host) : QDialog(host.hostWindow())
 {
     setObjectName(QStringLiteral("fEditDetails"));
     setWindowTitle(QStringLiteral("Edit Program Details"));
@@ -70,7 +71,7 @@ TfEditDetails::TfEditDetails(TfKestrin& main) : QDialog(&main)
     // Escape closes the window even while a cell is being edited: the form sees keys before the cell's editor.
     qApp->installEventFilter(this);
 
-    FormCreate(main);
+    FormCreate(host);
     vleDetails->setFocus();
 }
 
@@ -79,11 +80,11 @@ TfEditDetails::~TfEditDetails()
     qApp->removeEventFilter(this);
 }
 
-void TfEditDetails::FormCreate(TfKestrin& main)
+void TfEditDetails::FormCreate(ProgramListHost& host)
 {
-    const int selected = main.selectedIndex();
-    const InstalledProgram program = selected >= 0 ? main.programList().at(selected) : InstalledProgram{};
-    m_editor = std::make_unique<EntryEditor>(main.prefix(), program.Root, program.KeyPath);
+    const int selected = host.selectedIndex();
+    const InstalledProgram program = selected >= 0 ? host.programList().at(selected) : InstalledProgram{};
+    m_editor = std::make_unique<EntryEditor>(host.prefix(), program.Root, program.KeyPath);
 
     const QList<EntryEditor::Row> initial = m_editor->initialRows();
     const QSignalBlocker quiet(vleDetails);

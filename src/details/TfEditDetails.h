@@ -9,7 +9,7 @@
 class QLabel;
 class QLineEdit;
 class QTableWidget;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The entry editor: the selected entry's string and integer values in a two-column grid of names
@@ -19,7 +19,7 @@ class TfEditDetails : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfEditDetails(TfKestrin& main);
+    explicit TfEditDetails(ProgramListHost& host);
     ~TfEditDetails() override;
 
     // Grid row (from 0) of the last selected cell; -1 when none counts as selected.
@@ -49,7 +49,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate(TfKestrin& main);
+    void FormCreate(ProgramListHost& host);
     void vleDetailsSelectCell(int row, int previousRow);
     void setRow(int row, const QString& name, const QString& text);
     QString cellText(int row, int column) const;

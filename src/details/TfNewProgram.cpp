@@ -1,14 +1,15 @@
 #include "details/TfNewProgram.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
+#include "hive/HiveFile.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/TfKestrin.h"
-#include "platform/HiveFile.h"
-#include "platform/HostToWindowsPath.h"
+#include "paths/HostToWindowsPath.h"
+#include "prefix/WinePrefix.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -53,7 +54,7 @@ QString entryPath(const QString& keyName)
 
 } // namespace
 
-TfNewProgram::TfNewProgram(TfKestrin& main) : QDialog(&main), m_main(main)
+TfNewProgram::TfNewProgram(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fNewProgram"));
     setWindowTitle(QStringLiteral("New Program"));
@@ -103,7 +104,7 @@ void TfNewProgram::setFileChooser(FileChooser choose)
 void TfNewProgram::FormCreate()
 {
     BrowseTarget = 0;
-    m_registry = std::make_unique<RegistryAccess>(m_main.prefix());
+    m_registry = std::make_unique<RegistryAccess>(m_host.prefix());
     m_registry->RootKey(RegistryRoot::LocalMachine);
     // A prefix the user may only read still gets a free name; creating the entry then says why it cannot.
     if (m_registry->OpenKey(sUninstallKey, false) || m_registry->OpenKeyReadOnly(sUninstallKey))
@@ -140,17 +141,17 @@ void TfNewProgram::showEvent(QShowEvent* event)
 void TfNewProgram::buCmdClick(TuduButton* sender)
 {
     BrowseTarget = sender == buCmd ? 1 : 2;
-    const QString start = QDir(m_main.prefix().path()).filePath(QStringLiteral("drive_c"));
+    const QString start = QDir(m_host.prefix().path()).filePath(QStringLiteral("drive_c"));
     const QString chosen = chooser() ? chooser()(this, start) : QFileDialog::getOpenFileName(this, QString(), start);
     if (chosen.isEmpty())
         return;
     // The entry is read by Windows programs: it must name the file as the prefix's drives show it.
-    const std::optional<QString> windowsPath = windowsPathOf(m_main.prefix(), chosen);
+    const std::optional<QString> windowsPath = windowsPathOf(m_host.prefix(), chosen);
     if (!windowsPath) {
         MessageBox::message(this,
                             QStringLiteral("%1 is not on any drive of the prefix, so its programs cannot "
                                            "reach it. Choose a file under one of the drives in %2.")
-                                .arg(chosen, QDir(m_main.prefix().path()).filePath(QStringLiteral("dosdevices"))));
+                                .arg(chosen, QDir(m_host.prefix().path()).filePath(QStringLiteral("dosdevices"))));
         return;
     }
     (BrowseTarget == 1 ? leUninstall : leDisplayIcon)->setText(*windowsPath);
@@ -182,7 +183,7 @@ void TfNewProgram::createEntry()
             MessageBox::message(this, sCannotCreateEntry);
             return;
         }
-        RegistryAccess entry(m_main.prefix());
+        RegistryAccess entry(m_host.prefix());
         entry.RootKey(RegistryRoot::LocalMachine);
         if (!entry.OpenKey(sUninstallKey + QLatin1Char('\\') + KeyName, false)) {
             MessageBox::message(this, sCannotCreateEntry);
@@ -196,18 +197,16 @@ void TfNewProgram::createEntry()
     }
     const QString created = sUninstallKey + QLatin1Char('\\') + KeyName;
     try {
-        m_main.RefreshProgramList();
+        m_host.refreshListAndCount();
     } catch (...) {
-        m_main.UpdateStatusCount();
         accept(); // the entry exists: the window has done its part
         throw;
     }
-    m_main.UpdateStatusCount();
-    const ProgramListModel& list = m_main.programList();
+    const ProgramListModel& list = m_host.programList();
     for (int row = 0; row < list.count(); ++row) {
         if (list.at(row).Root == RegistryRoot::LocalMachine &&
             list.at(row).KeyPath.compare(created, Qt::CaseInsensitive) == 0) {
-            m_main.selectItem(row);
+            m_host.selectItem(row);
             break;
         }
     }

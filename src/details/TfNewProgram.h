@@ -9,7 +9,7 @@
 class QLabel;
 class QLineEdit;
 class RegistryAccess;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The new-entry window: creates a subkey of the machine's uninstall key with a display name, an
@@ -21,7 +21,7 @@ class TfNewProgram : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfNewProgram(TfKestrin& main);
+    explicit TfNewProgram(ProgramListHost& host);
     ~TfNewProgram() override;
 
     // What BROWSE asks for a file: the host path chosen, empty when cancelled. By default Qt's open
@@ -61,7 +61,7 @@ private:
     // Creates the key and its values in one save: a refused write leaves no half-made entry.
     void createEntry();
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
     std::unique_ptr<RegistryAccess> m_registry;
 };
 

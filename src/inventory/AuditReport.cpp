@@ -1,8 +1,8 @@
 #include "inventory/AuditReport.h"
 
+#include "base/KestrinError.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
-#include "platform/KestrinError.h"
 
 #include <QFile>
 #include <QFileInfo>

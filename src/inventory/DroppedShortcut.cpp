@@ -1,8 +1,8 @@
 #include "inventory/DroppedShortcut.h"
 
-#include "platform/ShellLink.h"
-#include "platform/WindowsPaths.h"
-#include "platform/WineDesktopEntry.h"
+#include "desktop/WineDesktopEntry.h"
+#include "formats/ShellLink.h"
+#include "paths/WindowsPaths.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "IconResolver.h"
+#include "inventory/IconResolver.h"
 
 #include "inventory/PositionText.h"
 

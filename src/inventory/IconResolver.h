@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowsPaths.h"
+#include "paths/WindowsPaths.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegistryRoot.h"
+#include "inventory/RegistryRoot.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "PlatformVersion.h"
+#include "inventory/PlatformVersion.h"
 
-#include "RegistryAccess.h"
-#include "platform/HiveFile.h"
+#include "hive/HiveFile.h"
+#include "inventory/RegistryAccess.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "PositionText.h"
+#include "inventory/PositionText.h"
 
 #include <algorithm>
 

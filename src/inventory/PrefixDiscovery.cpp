@@ -1,11 +1,11 @@
-#include "PrefixDiscovery.h"
+#include "inventory/PrefixDiscovery.h"
 
-#include "PlatformVersion.h"
-#include "ProgramScan.h"
-#include "platform/ConfigFiles.h"
-#include "platform/HiveFile.h"
-#include "platform/KeyValuesText.h"
-#include "platform/SteamLibraries.h"
+#include "formats/KeyValuesText.h"
+#include "hive/HiveFile.h"
+#include "inventory/PlatformVersion.h"
+#include "inventory/ProgramScan.h"
+#include "wine/ConfigFiles.h"
+#include "wine/SteamLibraries.h"
 
 #include <QDir>
 #include <QFileInfo>

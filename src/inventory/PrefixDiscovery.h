@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WinePrefix.h"
+#include "prefix/WinePrefix.h"
 
 #include <QList>
 #include <QString>

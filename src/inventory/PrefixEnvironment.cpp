@@ -1,7 +1,7 @@
-#include "PrefixEnvironment.h"
+#include "inventory/PrefixEnvironment.h"
 
+#include "base/KestrinError.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/KestrinError.h"
 
 #include <QHash>
 #include <QSet>

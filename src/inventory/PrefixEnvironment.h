@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/WindowsPaths.h"
-#include "platform/WinePrefix.h"
+#include "paths/WindowsPaths.h"
+#include "prefix/WinePrefix.h"
 
 #include <QHash>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ProgramListModel.h"
+#include "inventory/ProgramListModel.h"
 
 #include <QLocale>
 

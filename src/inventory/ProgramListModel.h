@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InstalledProgram.h"
+#include "inventory/InstalledProgram.h"
 
 #include <QAbstractTableModel>
 #include <QCollator>

@@ -1,15 +1,15 @@
-#include "ProgramScan.h"
+#include "inventory/ProgramScan.h"
 
-#include "IconResolver.h"
-#include "ProgramListModel.h"
-#include "RegistryAccess.h"
-#include "Texts.h"
-#include "UninstallResolver.h"
+#include "base/KestrinError.h"
+#include "desktop/SystemIconList.h"
+#include "hive/HiveFile.h"
+#include "inventory/IconResolver.h"
 #include "inventory/PrefixEnvironment.h"
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
-#include "platform/SystemIconList.h"
-#include "platform/WindowsPaths.h"
+#include "inventory/ProgramListModel.h"
+#include "inventory/RegistryAccess.h"
+#include "inventory/Texts.h"
+#include "inventory/UninstallResolver.h"
+#include "paths/WindowsPaths.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "RegistryRoot.h"
-#include "UsageCache.h"
-#include "platform/WindowsPaths.h"
-#include "platform/WinePrefix.h"
+#include "inventory/RegistryRoot.h"
+#include "inventory/UsageCache.h"
+#include "paths/WindowsPaths.h"
+#include "prefix/WinePrefix.h"
 
 #include <QList>
 #include <QString>

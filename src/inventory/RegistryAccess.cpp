@@ -1,7 +1,7 @@
-#include "RegistryAccess.h"
+#include "inventory/RegistryAccess.h"
 
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
 
 #include <QFile>
 #include <QFileInfo>

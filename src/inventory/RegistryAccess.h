@@ -1,8 +1,8 @@
 #pragma once
 
-#include "RegistryRoot.h"
-#include "platform/RegistryValue.h"
-#include "platform/WinePrefix.h"
+#include "hive/RegistryValue.h"
+#include "inventory/RegistryRoot.h"
+#include "prefix/WinePrefix.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "UninstallResolver.h"
+#include "inventory/UninstallResolver.h"
 
+#include "base/KestrinError.h"
 #include "inventory/PositionText.h"
 #include "inventory/PrefixEnvironment.h"
-#include "platform/KestrinError.h"
 
 using namespace PositionText;
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "inventory/PrefixEnvironment.h"
-#include "platform/ExecutableSearch.h"
-#include "platform/WindowsPaths.h"
+#include "paths/ExecutableSearch.h"
+#include "paths/WindowsPaths.h"
 
 #include <QString>
 

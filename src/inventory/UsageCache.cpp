@@ -1,8 +1,8 @@
-#include "UsageCache.h"
+#include "inventory/UsageCache.h"
 
-#include "RegistryAccess.h"
-#include "Texts.h"
-#include "platform/Clock.h"
+#include "base/Clock.h"
+#include "inventory/RegistryAccess.h"
+#include "inventory/Texts.h"
 
 #include <QDate>
 #include <QDateTime>

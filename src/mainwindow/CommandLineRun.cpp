@@ -1,18 +1,18 @@
 // The command-line runs of the main window: what the switches do while the window is created and
 // when it first shows.
-#include "TfKestrin.h"
+#include "mainwindow/TfKestrin.h"
 
-#include "CommandLine.h"
-#include "GuardedCall.h"
-#include "MainCommands.h"
 #include "audit/TfAudit.h"
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "hive/PrefixHealth.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
-#include "platform/CommandLauncher.h"
-#include "platform/PrefixHealth.h"
+#include "mainwindow/CommandLine.h"
+#include "mainwindow/MainCommands.h"
 #include "uninstall/UninstallLog.h"
+#include "wine/CommandLauncher.h"
 
 #include <QRadioButton>
 #include <QTimer>

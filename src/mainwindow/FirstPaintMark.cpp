@@ -1,6 +1,6 @@
-#include "FirstPaintMark.h"
+#include "mainwindow/FirstPaintMark.h"
 
-#include "ProgramListView.h"
+#include "mainwindow/ProgramListView.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "HeaderButton.h"
+#include "mainwindow/HeaderButton.h"
 
 #include <QStyleOptionToolButton>
 #include <QStylePainter>

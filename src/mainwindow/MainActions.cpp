@@ -1,7 +1,7 @@
-#include "MainActions.h"
+#include "mainwindow/MainActions.h"
 
-#include "HeaderButton.h"
-#include "Pictures.h"
+#include "controls/Pictures.h"
+#include "mainwindow/HeaderButton.h"
 
 #include <QActionGroup>
 #include <QMainWindow>

@@ -1,11 +1,11 @@
-#include "MainCommands.h"
+#include "mainwindow/MainCommands.h"
 
-#include "GuardedCall.h"
-#include "MainActions.h"
-#include "ProgramListView.h"
-#include "TfKestrin.h"
+#include "controls/GuardedCall.h"
 #include "controls/TfAbout.h"
-#include "platform/ShellOpen.h"
+#include "desktop/ShellOpen.h"
+#include "mainwindow/MainActions.h"
+#include "mainwindow/ProgramListView.h"
+#include "mainwindow/TfKestrin.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -110,14 +110,7 @@ void MainCommands::Refresh1Click()
 {
     runGuarded(&m_window, [this] {
         const int remembered = std::max(0, m_window.lvPrograms->selectedRow());
-        try {
-            m_window.RefreshProgramList();
-        } catch (...) {
-            // The entries read before the failure are listed; the count must say so.
-            m_window.UpdateStatusCount();
-            throw;
-        }
-        m_window.UpdateStatusCount();
+        m_window.refreshListAndCount();
         m_window.selectItem(remembered); // past the end of a shorter list: none
     });
 }

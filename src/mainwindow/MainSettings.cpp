@@ -1,8 +1,8 @@
-#include "MainSettings.h"
+#include "mainwindow/MainSettings.h"
 
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
 
 const QString MainSettings::Key = QStringLiteral("Software\\Varnholt\\Kestrin\\Desktop");
 

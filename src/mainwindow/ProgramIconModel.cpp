@@ -1,8 +1,8 @@
-#include "ProgramIconModel.h"
+#include "mainwindow/ProgramIconModel.h"
 
+#include "desktop/PaintedImage.h"
+#include "desktop/SystemIconList.h"
 #include "inventory/ProgramListModel.h"
-#include "platform/PaintedImage.h"
-#include "platform/SystemIconList.h"
 
 #include <QIconEngine>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "ProgramListView.h"
+#include "mainwindow/ProgramListView.h"
 
-#include "ProgramIconModel.h"
+#include "mainwindow/ProgramIconModel.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,36 +1,36 @@
-#include "TfKestrin.h"
+#include "mainwindow/TfKestrin.h"
 
-#include "CommandLine.h"
-#include "GuardedCall.h"
-#include "MainActions.h"
-#include "MainCommands.h"
-#include "MainSettings.h"
-#include "Pictures.h"
-#include "ProgramIconModel.h"
-#include "ProgramListView.h"
-#include "TfOpenPrefix.h"
 #include "audit/TfAudit.h"
+#include "base/KestrinError.h"
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "controls/Pictures.h"
 #include "controls/TFramePanel.h"
 #include "details/TfDetails.h"
 #include "details/TfEditDetails.h"
 #include "details/TfNewProgram.h"
+#include "hive/PrefixHealth.h"
 #include "inventory/DroppedShortcut.h"
 #include "inventory/PlatformVersion.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
-#include "inventory/StaleMenuEntries.h"
 #include "inventory/Texts.h"
-#include "platform/CommandLauncher.h"
-#include "platform/KestrinError.h"
-#include "platform/PrefixHealth.h"
-#include "platform/WineServer.h"
-#include "uninstall/TfCleanMenus.h"
+#include "mainwindow/CommandLine.h"
+#include "mainwindow/MainActions.h"
+#include "mainwindow/MainCommands.h"
+#include "mainwindow/MainSettings.h"
+#include "mainwindow/ProgramIconModel.h"
+#include "mainwindow/ProgramListView.h"
+#include "mainwindow/TfOpenPrefix.h"
+#include "menus/StaleMenuEntries.h"
+#include "menus/TfCleanMenus.h"
+#include "prefix/WineServer.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfLog.h"
 #include "uninstall/TfRestore.h"
 #include "uninstall/TfUninstall.h"
 #include "uninstall/UninstallLog.h"
+#include "wine/CommandLauncher.h"
 
 #include <QAction>
 #include <QApplication>
@@ -440,6 +440,33 @@ void TfKestrin::showSkippedEntries()
 void TfKestrin::UpdateStatusCount()
 {
     sbarStatusPanel->setText(QString::number(m_model->count()) + QStringLiteral(" program(s) available for uninstall"));
+}
+
+void TfKestrin::refreshListAndCount()
+{
+    try {
+        RefreshProgramList();
+    } catch (...) {
+        // The entries read before the failure are listed; the count must say so.
+        UpdateStatusCount();
+        throw;
+    }
+    UpdateStatusCount();
+}
+
+void TfKestrin::uninstallSelected()
+{
+    m_commands->Uninstall2Click();
+}
+
+void TfKestrin::showMainWindow()
+{
+    // Without a display the run ends instead; nobody could use the window.
+    if (CommandLine::current().headless())
+        return;
+    show();
+    raise();
+    activateWindow();
 }
 
 bool TfKestrin::RequireSelection()

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "controls/ProgramListHost.h"
+#include "desktop/SystemIconList.h"
 #include "inventory/RegistryRoot.h"
-#include "platform/SystemIconList.h"
-#include "platform/WinePrefix.h"
+#include "prefix/WinePrefix.h"
 
 #include <QDir>
 #include <QMainWindow>
@@ -27,7 +28,7 @@ class TFramePanel;
 //
 // Files named without a folder (the log, the help file, the update shortcut) resolve against
 // `workingFolder`, the current directory at start by default.
-class TfKestrin : public QMainWindow
+class TfKestrin : public QMainWindow, public ProgramListHost
 {
     Q_OBJECT
 
@@ -35,15 +36,16 @@ public:
     explicit TfKestrin(WinePrefix prefix, QString workingFolder = QDir::currentPath(), QWidget* parent = nullptr);
     ~TfKestrin() override;
 
-    const WinePrefix& prefix() const { return m_prefix; }
-    const QString& workingFolder() const { return m_workingFolder; }
+    QWidget* hostWindow() override { return this; }
+    const WinePrefix& prefix() const override { return m_prefix; }
+    const QString& workingFolder() const override { return m_workingFolder; }
     const QString& LogPath() const { return m_logPath; }
     int WarningIconIndex() const { return m_warningIconIndex; }
     // The sub-item of the uninstall command: 3 on the NT family, 0 on the 9x family.
     int CommandColumn() const { return m_commandColumn; }
 
     // The one program list; every window reads its entries from here.
-    ProgramListModel& programList() { return *m_model; }
+    ProgramListModel& programList() override { return *m_model; }
     SystemIconList& iconList() { return m_icons; }
     MainActions& actions() { return *m_actions; }
     MainCommands& commands() { return *m_commands; }
@@ -53,12 +55,15 @@ public:
     // entries before the failure stay listed.
     void RefreshProgramList();
     void UpdateStatusCount();
+    void refreshListAndCount() override;
+    void uninstallSelected() override;
+    void showMainWindow() override;
     // True when an entry is selected; otherwise tells the user to select one.
     bool RequireSelection();
     // The selected row, -1 when none.
-    int selectedIndex() const;
+    int selectedIndex() const override;
     // Selects `row` (none when out of range) and shows its note.
-    void selectItem(int row);
+    void selectItem(int row) override;
     // View style 0 to 3: large icons, small icons, list, details; checks the View item.
     void ChangeViewStyle(int style);
 

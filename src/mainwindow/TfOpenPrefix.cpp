@@ -1,10 +1,10 @@
 #include "mainwindow/TfOpenPrefix.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/TuduButton.h"
-#include "mainwindow/GuardedCall.h"
+#include "hive/PrefixHealth.h"
 #include "mainwindow/TfKestrin.h"
-#include "platform/PrefixChoice.h"
-#include "platform/PrefixHealth.h"
+#include "prefix/PrefixChoice.h"
 
 #include <QDir>
 #include <QFileDialog>

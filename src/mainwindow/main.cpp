@@ -1,13 +1,13 @@
-#include "CleanMenusRun.h"
-#include "CommandLine.h"
-#include "FirstPaintMark.h"
-#include "Pictures.h"
-#include "TfKestrin.h"
+#include "base/TerminationSignals.h"
 #include "controls/MessageBox.h"
-#include "platform/PrefixChoice.h"
-#include "platform/PrefixWine.h"
-#include "platform/TerminationSignals.h"
-#include "platform/WineMenuFolders.h"
+#include "controls/Pictures.h"
+#include "desktop/WineMenuFolders.h"
+#include "mainwindow/CommandLine.h"
+#include "mainwindow/FirstPaintMark.h"
+#include "mainwindow/TfKestrin.h"
+#include "menus/CleanMenusRun.h"
+#include "prefix/PrefixChoice.h"
+#include "wine/PrefixWine.h"
 
 #include <QApplication>
 #include <QTextStream>

@@ -1,9 +1,9 @@
 // kestrin-reg: reads and changes a Wine prefix's registry files without starting Wine.
 
-#include "RegCommandLine.h"
-#include "RegTool.h"
+#include "tools/RegCommandLine.h"
+#include "tools/RegTool.h"
 
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
 
 #include <cstdio>
 #include <unistd.h>

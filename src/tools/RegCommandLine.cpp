@@ -1,8 +1,8 @@
-#include "RegCommandLine.h"
+#include "tools/RegCommandLine.h"
 
-#include "RegDataFormat.h"
+#include "tools/RegDataFormat.h"
 
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
 
 namespace RegCommandLine {
 

@@ -1,6 +1,6 @@
-#include "RegDataFormat.h"
+#include "tools/RegDataFormat.h"
 
-#include "platform/KestrinError.h"
+#include "base/KestrinError.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/RegistryValue.h"
+#include "hive/RegistryValue.h"
 
 #include <QString>
 

@@ -1,12 +1,12 @@
-#include "RegTool.h"
+#include "tools/RegTool.h"
 
-#include "RegDataFormat.h"
+#include "tools/RegDataFormat.h"
 
+#include "base/KestrinError.h"
+#include "hive/EntryTrash.h"
+#include "hive/HiveFile.h"
 #include "inventory/RegistryAccess.h"
-#include "platform/EntryTrash.h"
-#include "platform/HiveFile.h"
-#include "platform/KestrinError.h"
-#include "platform/WineServer.h"
+#include "prefix/WineServer.h"
 
 #include <QFileInfo>
 

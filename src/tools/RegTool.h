@@ -1,8 +1,8 @@
 #pragma once
 
-#include "RegCommandLine.h"
+#include "tools/RegCommandLine.h"
 
-#include "platform/WinePrefix.h"
+#include "prefix/WinePrefix.h"
 
 #include <QString>
 

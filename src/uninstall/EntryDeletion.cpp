@@ -1,8 +1,8 @@
 #include "uninstall/EntryDeletion.h"
 
+#include "base/KestrinError.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
-#include "platform/KestrinError.h"
 #include "uninstall/UninstallLog.h"
 
 QString deleteEntryLogged(const UninstallLog& log, const WinePrefix& prefix, RegistryRoot root, const QString& keyPath,

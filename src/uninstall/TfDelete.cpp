@@ -1,14 +1,14 @@
 #include "uninstall/TfDelete.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
 #include "controls/PicturePanel.h"
+#include "controls/Pictures.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/MainCommands.h"
-#include "mainwindow/Pictures.h"
-#include "mainwindow/TfKestrin.h"
+#include "prefix/WinePrefix.h"
 #include "uninstall/EntryDeletion.h"
 #include "uninstall/UninstallLog.h"
 
@@ -40,7 +40,7 @@ const QStringList& TfDelete::warningLines()
     return lines;
 }
 
-TfDelete::TfDelete(TfKestrin& main) : QDialog(&main), m_main(main)
+TfDelete::TfDelete(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fDelete"));
     setWindowTitle(QStringLiteral("Delete From List"));
@@ -83,8 +83,8 @@ TfDelete::TfDelete(TfKestrin& main) : QDialog(&main), m_main(main)
 
 void TfDelete::FormCreate()
 {
-    const int row = m_main.selectedIndex();
-    const QString name = row >= 0 ? m_main.programList().at(row).Name : QString();
+    const int row = m_host.selectedIndex();
+    const QString name = row >= 0 ? m_host.programList().at(row).Name : QString();
     // The question, an empty line, then the warning.
     const QString question = sConfirmDeletePrefix + name + sConfirmDeleteSuffix;
     mWarning->setPlainText(question + QStringLiteral("\n\n") + warningLines().join(QLatin1Char('\n')));
@@ -96,28 +96,22 @@ void TfDelete::buTryUninstalClick()
 {
     // Hidden at once; its modal run ends when the runner opened here has closed.
     hide();
-    m_main.commands().Uninstall2Click();
+    m_host.uninstallSelected();
 }
 
 void TfDelete::buDeleteClick()
 {
-    const int row = m_main.selectedIndex();
+    const int row = m_host.selectedIndex();
     if (row < 0)
         return;
-    const InstalledProgram item = m_main.programList().at(row);
+    const InstalledProgram item = m_host.programList().at(row);
     const QString refusal =
-        deleteEntryLogged(UninstallLog(m_main.workingFolder()), m_main.prefix(), item.Root, item.KeyPath, item.Name);
+        deleteEntryLogged(UninstallLog(m_host.workingFolder()), m_host.prefix(), item.Root, item.KeyPath, item.Name);
     if (!refusal.isEmpty())
         MessageBox::showError(this, refusal);
-    try {
-        m_main.RefreshProgramList();
-    } catch (...) {
-        m_main.UpdateStatusCount();
-        throw;
-    }
-    m_main.UpdateStatusCount();
-    if (m_main.programList().count() > 0)
-        m_main.selectItem(0);
+    m_host.refreshListAndCount();
+    if (m_host.programList().count() > 0)
+        m_host.selectItem(0);
     accept();
 }
 

@@ -4,7 +4,7 @@
 
 class QLabel;
 class QPlainTextEdit;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The remove-entry window: deletes the selected entry's key without running anything, after a
@@ -14,7 +14,7 @@ class TfDelete : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfDelete(TfKestrin& main);
+    explicit TfDelete(ProgramListHost& host);
 
     // The warning the memo holds under the question, one item per line.
     static const QStringList& warningLines();
@@ -33,5 +33,5 @@ public:
 private:
     void FormCreate();
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
 };

@@ -1,12 +1,12 @@
 #include "uninstall/TfLog.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MemoLines.h"
 #include "controls/MessageBox.h"
-#include "controls/PrinterJob.h"
+#include "controls/QPrinterPrintJob.h"
 #include "controls/TuduButton.h"
+#include "desktop/ShellOpen.h"
 #include "inventory/Texts.h"
-#include "mainwindow/GuardedCall.h"
-#include "platform/ShellOpen.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -106,7 +106,7 @@ void TfLog::buEditClick()
 
 void TfLog::buPrintClick()
 {
-    const std::unique_ptr<PrintJob> job = PrinterJob::choose(this);
+    const std::unique_ptr<PrintJob> job = QPrinterPrintJob::choose(this);
     if (!job)
         return;
     job->setFont(mLog->font());

@@ -1,11 +1,12 @@
 #include "uninstall/TfRestore.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
+#include "hive/HiveSyntax.h"
 #include "inventory/ProgramListModel.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/TfKestrin.h"
-#include "platform/HiveSyntax.h"
+#include "prefix/WinePrefix.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>
@@ -34,7 +35,7 @@ QRect buttonSlot(int index)
 
 } // namespace
 
-TfRestore::TfRestore(TfKestrin& main) : QDialog(&main), m_main(main)
+TfRestore::TfRestore(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fRestore"));
     setWindowTitle(QStringLiteral("Restore Deleted Entries"));
@@ -80,7 +81,7 @@ void TfRestore::FormCreate()
 
 void TfRestore::showRecords(const QString& selectId)
 {
-    m_records = EntryTrash::list(m_main.prefix().path());
+    m_records = EntryTrash::list(m_host.prefix().path());
     lvRecords->clear();
     QTreeWidgetItem* current = nullptr;
     for (const TrashRecord& record : std::as_const(m_records)) {
@@ -109,8 +110,8 @@ void TfRestore::buRestoreClick()
     const TrashRecord* chosen = selectedRecord();
     if (!chosen)
         return;
-    const TrashRecord record = EntryTrash::read(m_main.prefix().path(), chosen->id);
-    const bool replace = EntryTrash::wouldReplace(m_main.prefix().path(), record);
+    const TrashRecord record = EntryTrash::read(m_host.prefix().path(), chosen->id);
+    const bool replace = EntryTrash::wouldReplace(m_host.prefix().path(), record);
     if (replace) {
         const QString question =
             record.action == u"menu-removed"
@@ -122,26 +123,25 @@ void TfRestore::buRestoreClick()
             return;
     }
     // The record stays until its entry is back, so a failure here loses nothing.
-    EntryTrash::restore(m_main.prefix().path(), record.id, replace);
+    EntryTrash::restore(m_host.prefix().path(), record.id, replace);
     showRecords();
-    m_main.RefreshProgramList();
-    m_main.UpdateStatusCount();
+    m_host.refreshListAndCount();
     selectRestoredEntry(record);
 }
 
 void TfRestore::selectRestoredEntry(const TrashRecord& record)
 {
     const RegistryRoot root = record.hive == u"user.reg" ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
-    const ProgramListModel& list = m_main.programList();
+    const ProgramListModel& list = m_host.programList();
     for (int row = 0; row < list.count(); ++row) {
         const InstalledProgram& item = list.at(row);
         if (item.Root == root && HiveSyntax::sameName(item.KeyPath, record.key)) {
-            m_main.selectItem(row);
+            m_host.selectItem(row);
             return;
         }
     }
     if (list.count() > 0)
-        m_main.selectItem(0);
+        m_host.selectItem(0);
 }
 
 void TfRestore::buDeleteRecordClick()
@@ -156,7 +156,7 @@ void TfRestore::buDeleteRecordClick()
     if (MessageBox::question(this, windowTitle(), question, MessageBox::Button::No) != MessageBox::Button::Yes)
         return;
     const int row = lvRecords->indexOfTopLevelItem(lvRecords->currentItem());
-    EntryTrash::purge(m_main.prefix().path(), chosen->id);
+    EntryTrash::purge(m_host.prefix().path(), chosen->id);
     showRecords(m_records.value(row + 1).id);
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/EntryTrash.h"
+#include "hive/EntryTrash.h"
 
 #include <QDialog>
 
 class QTreeWidget;
-class TfKestrin;
+class ProgramListHost;
 class TuduButton;
 
 // The entry trash of the prefix: the records of deleted and changed entries, newest first, and
@@ -15,7 +15,7 @@ class TfRestore : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfRestore(TfKestrin& main);
+    explicit TfRestore(ProgramListHost& host);
 
     QTreeWidget* lvRecords;
     TuduButton* buRestore;
@@ -35,6 +35,6 @@ private:
     const TrashRecord* selectedRecord() const;
     void selectRestoredEntry(const TrashRecord& record);
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
     QList<TrashRecord> m_records;
 };

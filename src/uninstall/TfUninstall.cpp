@@ -1,18 +1,19 @@
 #include "uninstall/TfUninstall.h"
 
+#include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
 #include "controls/PicturePanel.h"
+#include "controls/Pictures.h"
+#include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
-#include "mainwindow/GuardedCall.h"
-#include "mainwindow/Pictures.h"
-#include "mainwindow/TfKestrin.h"
-#include "platform/CommandLauncher.h"
-#include "platform/WineServer.h"
+#include "prefix/WinePrefix.h"
+#include "prefix/WineServer.h"
 #include "uninstall/EntryDeletion.h"
 #include "uninstall/TMoveThread.h"
 #include "uninstall/UninstallLog.h"
+#include "wine/CommandLauncher.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -47,7 +48,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QRect& geometry, bool
 
 } // namespace
 
-TfUninstall::TfUninstall(TfKestrin& main) : QDialog(&main), m_main(main)
+TfUninstall::TfUninstall(ProgramListHost& host) : QDialog(host.hostWindow()), m_host(host)
 {
     setObjectName(QStringLiteral("fUninstall"));
     setWindowTitle(QStringLiteral("Uninstall"));
@@ -111,8 +112,8 @@ TfUninstall::~TfUninstall()
 void TfUninstall::FormCreate()
 {
     UninstallDone = false;
-    if (const int row = m_main.selectedIndex(); row >= 0) {
-        const InstalledProgram& item = m_main.programList().at(row);
+    if (const int row = m_host.selectedIndex(); row >= 0) {
+        const InstalledProgram& item = m_host.programList().at(row);
         ProgramName = item.Name;
         Root = item.Root;
         KeyPath = item.KeyPath;
@@ -121,7 +122,7 @@ void TfUninstall::FormCreate()
     lUnHeader->setText(sAboutToUninstall);
     lUnProgramName->setText(ProgramName);
     lUnTip->setText(sUninstallButtonHint);
-    const QString wine = CommandLauncher::instance().wineLabel(m_main.prefix().path());
+    const QString wine = CommandLauncher::instance().wineLabel(m_host.prefix().path());
     lUnWine->setText(QStringLiteral("Runs under: ") + wine);
     lUnWine->setToolTip(lUnWine->text());
     showPicture(Pictures::UninstallQuestion);
@@ -168,8 +169,8 @@ void TfUninstall::buUninstallClick()
             UninstallDone = true;
             mover.wait();
         });
-        const int row = m_main.selectedIndex();
-        outcome = RunAndWait(row >= 0 ? m_main.programList().at(row).UninstallCommand : QString());
+        const int row = m_host.selectedIndex();
+        outcome = RunAndWait(row >= 0 ? m_host.programList().at(row).UninstallCommand : QString());
     }
 
     if (!outcome.started) {
@@ -191,7 +192,7 @@ void TfUninstall::buUninstallClick()
 
 CommandLauncher::Outcome TfUninstall::RunAndWait(const QString& command)
 {
-    return CommandLauncher::instance().RunAndWait(m_main.prefix().path(), command, [this](const QString& progress) {
+    return CommandLauncher::instance().RunAndWait(m_host.prefix().path(), command, [this](const QString& progress) {
         lUnTip->setText(progress);
         lUnTip->show();
     });
@@ -223,7 +224,7 @@ void TfUninstall::showNotRun(const CommandLauncher::Outcome& outcome)
     buUninstall->show();
 
     // Logged before the box, which waits for the user; the header already says why.
-    const UninstallLog log(m_main.workingFolder());
+    const UninstallLog log(m_host.workingFolder());
     log.AppendToLog(UninstallLog::timeStampRecord());
     log.AppendToLog(QStringLiteral("Uninstalling ") + ProgramName + LineEnd);
     log.AppendToLog(sLogUninstallFailed + LineEnd);
@@ -239,23 +240,17 @@ QString TfUninstall::stillRunningText()
 void TfUninstall::ContinueClick()
 {
     // Wine writes the registry only when its server ends: an outcome read before then could be stale.
-    if (WineServer::isRunning(m_main.prefix().path())) {
+    if (WineServer::isRunning(m_host.prefix().path())) {
         MessageBox::message(this, stillRunningText());
         return;
     }
     // Shown first even when the refresh fails part way: the list has changed anyway.
     lUnProgramName->hide();
     lUnTip->hide();
-    try {
-        m_main.RefreshProgramList();
-    } catch (...) {
-        m_main.UpdateStatusCount();
-        throw;
-    }
-    m_main.UpdateStatusCount();
+    m_host.refreshListAndCount();
     const int index = FindProgramIndex(ProgramName);
 
-    const UninstallLog log(m_main.workingFolder());
+    const UninstallLog log(m_host.workingFolder());
     log.AppendToLog(UninstallLog::timeStampRecord());
     log.AppendToLog(QStringLiteral("Uninstalling ") + ProgramName + LineEnd);
     if (index == -1) {
@@ -278,7 +273,7 @@ void TfUninstall::ContinueClick()
 
 int TfUninstall::FindProgramIndex(const QString& name) const
 {
-    const ProgramListModel& list = m_main.programList();
+    const ProgramListModel& list = m_host.programList();
     for (int i = 0; i < list.count(); ++i) {
         if (list.at(i).Name == name)
             return i;
@@ -288,15 +283,9 @@ int TfUninstall::FindProgramIndex(const QString& name) const
 
 void TfUninstall::refreshAndClose()
 {
-    try {
-        m_main.RefreshProgramList();
-    } catch (...) {
-        m_main.UpdateStatusCount();
-        throw;
-    }
-    m_main.UpdateStatusCount();
-    if (m_main.programList().count() > 0)
-        m_main.selectItem(0);
+    m_host.refreshListAndCount();
+    if (m_host.programList().count() > 0)
+        m_host.selectItem(0);
     accept();
 }
 
@@ -314,7 +303,7 @@ void TfUninstall::CleanUpClick()
 {
     // The key captured at opening: the list's selection is gone since the refresh.
     const QString refusal =
-        deleteEntryLogged(UninstallLog(m_main.workingFolder()), m_main.prefix(), Root, KeyPath, ProgramName);
+        deleteEntryLogged(UninstallLog(m_host.workingFolder()), m_host.prefix(), Root, KeyPath, ProgramName);
     if (!refusal.isEmpty())
         MessageBox::showError(this, refusal);
     refreshAndClose();

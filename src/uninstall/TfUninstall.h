@@ -1,7 +1,7 @@
 #pragma once
 
 #include "inventory/RegistryRoot.h"
-#include "platform/CommandLauncher.h"
+#include "wine/CommandLauncher.h"
 
 #include <QDialog>
 
@@ -9,7 +9,7 @@
 
 class QLabel;
 class QProgressBar;
-class TfKestrin;
+class ProgramListHost;
 class TMoveThread;
 class TuduButton;
 
@@ -31,7 +31,7 @@ public:
         NotRun, // the uninstaller did not start, or Wine could not load it
     };
 
-    explicit TfUninstall(TfKestrin& main);
+    explicit TfUninstall(ProgramListHost& host);
     ~TfUninstall() override;
 
     State state() const { return m_state; }
@@ -84,7 +84,7 @@ private:
     // Re-reads the list, selects its first item and closes the window.
     void refreshAndClose();
 
-    TfKestrin& m_main;
+    ProgramListHost& m_host;
     // The list's own verdict, which expands references and looks where the entry's view looks: a
     // launcher's "not found" alone (an unexpanded %ProgramFiles%, a disk not mounted) is no proof.
     bool m_uninstallerMissing = false;

@@ -1,8 +1,8 @@
-#include "UninstallLog.h"
+#include "uninstall/UninstallLog.h"
 
+#include "base/Clock.h"
+#include "base/KestrinError.h"
 #include "inventory/Texts.h"
-#include "platform/Clock.h"
-#include "platform/KestrinError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,242 @@
+#include "wine/WineLauncher.h"
+
+#include "base/KestrinError.h"
+#include "hive/HiveFile.h"
+#include "prefix/WinePrefix.h"
+#include "prefix/WineServer.h"
+#include "wine/LaunchTarget.h"
+#include "wine/PrefixWine.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+namespace {
+
+// What the launcher writes on stderr.
+constexpr QByteArrayView StartedMark = "kestrin-launch: started";
+constexpr QByteArrayView FailedMark = "kestrin-launch: cannot start";
+
+// Windows error numbers the launcher reports for CreateProcessW.
+constexpr int ErrorFileNotFound = 2;
+constexpr int ErrorPathNotFound = 3;
+constexpr int ErrorAccessDenied = 5;
+constexpr int ErrorBadFormat = 11;
+constexpr int ErrorBadExeFormat = 193;
+constexpr int ErrorMachineMismatch = 216;
+
+// The first line Wine itself wrote to say why it did not run ("wine: '/x' is not owned by you"),
+// else the last line of any kind; empty when it wrote nothing.
+QString wineComplaint(const QByteArray& messages)
+{
+    QString last;
+    for (const QByteArray& raw : messages.split('\n')) {
+        const QString line = QString::fromLocal8Bit(raw).trimmed();
+        if (line.startsWith(QStringLiteral("wine:")) || line.startsWith(QStringLiteral("error:")))
+            return line;
+        if (!line.isEmpty())
+            last = line;
+    }
+    return last;
+}
+
+QString architectureOf(const QString& prefixPath)
+{
+    const QString system = WinePrefix(prefixPath).systemHivePath();
+    // A prefix Wine has not made yet becomes 64-bit with a 64-bit Wine; an existing system.reg
+    // without "#arch" is 32-bit, as Wine reads it.
+    if (!QFileInfo::exists(system))
+        return QStringLiteral("win64");
+    const QByteArray arch = HiveFile::open(system)->current().architecture();
+    return arch == "win64" ? QStringLiteral("win64") : QStringLiteral("win32");
+}
+
+// Lets events through, but no keyboard or mouse input, until `done` or the deadline.
+void waitProcessingEvents(const std::function<bool()>& done, QDeadlineTimer deadline = QDeadlineTimer::Forever)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(20);
+    if (!done())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+} // namespace
+
+QString WineLauncher::lineVariable()
+{
+    return QStringLiteral("KESTRIN_LAUNCH_LINE");
+}
+
+QString WineLauncher::savingRegistryText()
+{
+    return QStringLiteral("Wine is saving the registry ...");
+}
+
+QString WineLauncher::encodeLine(const QString& commandLine)
+{
+    QString hex;
+    hex.reserve(commandLine.size() * 4);
+    for (const QChar unit : commandLine)
+        hex += QStringLiteral("%1").arg(unit.unicode(), 4, 16, QLatin1Char('0'));
+    return hex;
+}
+
+QString WineLauncher::wineProgram()
+{
+    return PrefixWine::systemWine().program;
+}
+
+bool WineLauncher::is64BitPrefix(const QString& prefixPath)
+{
+    return architectureOf(prefixPath) == u"win64";
+}
+
+QString WineLauncher::launcherFor(const QString& prefixPath, bool program32Bit)
+{
+    const QString arch = program32Bit ? QStringLiteral("win32") : architectureOf(prefixPath);
+    const QString name = QStringLiteral("kestrin-launch-") + arch + QStringLiteral(".exe");
+    // Next to the program (build tree), then the installed place relative to it, then the build
+    // tree for programs that live elsewhere in it (tests).
+    QStringList folders;
+    if (QCoreApplication::instance()) {
+        const QString appDir = QCoreApplication::applicationDirPath();
+        folders << appDir << appDir + QStringLiteral("/" KESTRIN_LAUNCHER_FROM_BIN);
+    }
+    folders << QStringLiteral(KESTRIN_LAUNCHER_BUILD_DIR);
+    for (const QString& folder : folders) {
+        const QFileInfo file(QDir(folder).filePath(name));
+        if (file.isFile())
+            return file.canonicalFilePath();
+    }
+    return {};
+}
+
+QProcessEnvironment WineLauncher::environmentFor(const QString& prefixPath, const QString& commandLine,
+                                                 const PrefixWine& wine)
+{
+    if (commandLine.isEmpty())
+        throw KestrinError(QStringLiteral("The command line is empty."));
+    if (!wine.found())
+        throw KestrinError(wine.problem);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINEPREFIX"), prefixPath);
+    for (const auto& [name, value] : wine.environment)
+        env.insert(name, value);
+    env.insert(lineVariable(), encodeLine(commandLine));
+    return env;
+}
+
+QString WineLauncher::failureText(const QByteArray& messages, const LaunchTarget& target, bool launcher32,
+                                  bool& missing)
+{
+    missing = false;
+    const qsizetype at = messages.indexOf(FailedMark);
+    if (at < 0) {
+        // The launcher never ran. What Wine said comes first: a runner that cannot start on this
+        // host is not cured by installing 32-bit Wine.
+        const QString complaint = wineComplaint(messages);
+        if (complaint.startsWith(QStringLiteral("wine:")) || complaint.startsWith(QStringLiteral("error:")))
+            return QStringLiteral("Wine could not run in this prefix: ") + complaint;
+        // A Wine without its 32-bit half fails to load the 32-bit launcher and says nothing.
+        if (launcher32)
+            return QStringLiteral("This uninstaller is a 32-bit program; install 32-bit Wine (wine32) to run it.");
+        return complaint.isEmpty() ? QStringLiteral("Wine could not run in this prefix.")
+                                   : QStringLiteral("Wine could not run in this prefix: ") + complaint;
+    }
+    const QByteArray line = messages.mid(at).split('\n').first();
+    const qsizetype colon = line.lastIndexOf(':');
+    bool numbered = false;
+    const int error = line.mid(colon + 1).trimmed().toInt(&numbered);
+    if (!numbered)
+        return QStringLiteral("The uninstall command is empty.");
+    switch (error) {
+    case ErrorFileNotFound:
+    case ErrorPathNotFound:
+        missing = true;
+        return QStringLiteral("The uninstaller %1 is not there.").arg(target.program);
+    case ErrorAccessDenied:
+        return QStringLiteral("The uninstaller %1 may not be run: access is denied.").arg(target.program);
+    case ErrorBadFormat:
+    case ErrorBadExeFormat:
+    case ErrorMachineMismatch:
+        return QStringLiteral("The uninstaller %1 is not a program Windows can run.").arg(target.program);
+    default:
+        return QStringLiteral("Wine could not start the uninstaller %1 (Windows error %2).")
+            .arg(target.program)
+            .arg(error);
+    }
+}
+
+CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, const QString& commandLine,
+                                                  const Progress& progress)
+{
+    Outcome outcome;
+    QProcess process;
+    const LaunchTarget target = LaunchTarget::of(WinePrefix(prefixPath), commandLine);
+    const bool launcher32 = target.is32Bit || !is64BitPrefix(prefixPath);
+    try {
+        const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+        process.setProcessEnvironment(environmentFor(prefixPath, commandLine, wine));
+        const QString launcher = launcherFor(prefixPath, target.is32Bit);
+        if (launcher.isEmpty())
+            throw KestrinError(QStringLiteral("The Windows launcher of Kestrin was not found."));
+        process.setProgram(wine.program);
+        process.setArguments(wine.arguments + QStringList{launcher});
+    } catch (const KestrinError& e) {
+        outcome.failure = e.message();
+        return outcome;
+    }
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted()) {
+        outcome.failure = QStringLiteral("Wine could not be started: ") + process.errorString();
+        return outcome;
+    }
+    waitProcessingEvents([&] { return process.state() == QProcess::NotRunning; });
+
+    const QByteArray messages = process.readAllStandardError();
+    outcome.started = messages.contains(StartedMark);
+    if (outcome.started)
+        outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    else
+        outcome.failure = failureText(messages, target, launcher32, outcome.programMissing);
+
+    // Wine writes the registry files when its server ends; a re-read before that sees old files.
+    if (WineServer::isRunning(prefixPath)) {
+        if (progress)
+            progress(savingRegistryText());
+        waitProcessingEvents([&] { return !WineServer::isRunning(prefixPath); }, QDeadlineTimer(m_registryWaitMs));
+    }
+    outcome.registryOnDisk = !WineServer::isRunning(prefixPath);
+    return outcome;
+}
+
+bool WineLauncher::start(const QString& prefixPath, const QString& commandLine)
+{
+    try {
+        const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+        const QProcessEnvironment env = environmentFor(prefixPath, commandLine, wine);
+        const LaunchTarget target = LaunchTarget::of(WinePrefix(prefixPath), commandLine);
+        const QString launcher = launcherFor(prefixPath, target.is32Bit);
+        if (launcher.isEmpty())
+            return false;
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProgram(wine.program);
+        process.setArguments(wine.arguments + QStringList{launcher});
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        return process.startDetached();
+    } catch (const KestrinError&) {
+        return false;
+    }
+}
