@@ -1,3 +1,4 @@
+#include "ListHostStandIn.h"
 #include "ShellDoubles.h"
 #include "TestPrefix.h"
 #include "WineServerDouble.h"
@@ -155,11 +156,11 @@ void TestDetailsWindows::linksOpenAndRun()
 {
     write(u"FooTool_is1"_s, u"URLInfoAbout"_s, RegistryValue::fromString(u"https://example.org/foo"_s));
     write(u"FooTool_is1"_s, u"Comments"_s, RegistryValue::fromString(u"https://example.org/plain"_s));
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
-    const QString command = main->programList().at(main->selectedIndex()).UninstallCommand;
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    host.selectItem(host.rowOf(u"FooTool_is1"_s));
+    const QString command = host.programList().at(host.selectedIndex()).UninstallCommand;
     QVERIFY(!command.isEmpty());
-    TfDetails window(*main);
+    TfDetails window(host);
     window.show();
     QLabel* about = valueLabel(window, u"https://example.org/foo"_s);
     QLabel* plain = valueLabel(window, u"https://example.org/plain"_s);
@@ -188,14 +189,14 @@ void TestDetailsWindows::okAfterAStartedCommand()
 {
     QFETCH(bool, removesEntries);
     QFETCH(bool, escape);
-    auto main = makeMain();
-    const int count = main->programList().count();
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    const int count = host.programList().count();
     const int last = count - 1;
-    main->selectItem(last);
-    const QString lastName = main->programList().at(last).Name;
+    host.selectItem(last);
+    const QString lastName = host.programList().at(last).Name;
     QList<InstalledProgram> others;
     for (int row = 0; row < last; ++row)
-        others << main->programList().at(row);
+        others << host.programList().at(row);
     m_launcher.command = [&] {
         // The command adds an entry, or removes every other one.
         RegistryAccess registry{WinePrefix(m_prefix->path())};
@@ -211,11 +212,11 @@ void TestDetailsWindows::okAfterAStartedCommand()
             registry.WriteString(u"UninstallString"_s, u"x.exe"_s);
         }
     };
-    TfDetails window(*main);
+    TfDetails window(host);
     window.show();
     QTest::mouseClick(window.valueLabels().at(0), Qt::LeftButton); // the name is no link
     QVERIFY(m_launcher.started.isEmpty());
-    QLabel* uninstall = valueLabel(window, main->programList().at(last).UninstallCommand);
+    QLabel* uninstall = valueLabel(window, host.programList().at(last).UninstallCommand);
     QVERIFY(uninstall);
     QTest::mouseClick(uninstall, Qt::LeftButton);
     if (escape)
@@ -223,41 +224,42 @@ void TestDetailsWindows::okAfterAStartedCommand()
     else
         QTest::mouseClick(window.buOK, Qt::LeftButton);
     QVERIFY(!window.isVisible());
+    QCOMPARE(host.refreshes, escape ? 0 : 1);
     if (escape) {
-        QCOMPARE(main->programList().count(), count);
-        QCOMPARE(main->selectedIndex(), last);
+        QCOMPARE(host.programList().count(), count);
+        QCOMPARE(host.selectedIndex(), last);
     } else if (removesEntries) {
-        QCOMPARE(main->programList().count(), 1);
-        QCOMPARE(main->selectedIndex(), 0);
+        QCOMPARE(host.programList().count(), 1);
+        QCOMPARE(host.selectedIndex(), 0);
     } else {
-        QCOMPARE(main->programList().count(), count + 1);
-        QCOMPARE(main->selectedIndex(), last);
-        QVERIFY(main->programList().at(last).Name != lastName); // the list was read anew
+        QCOMPARE(host.programList().count(), count + 1);
+        QCOMPARE(host.selectedIndex(), last);
+        QVERIFY(host.programList().at(last).Name != lastName); // the list was read anew
     }
 }
 
 void TestDetailsWindows::nonTextNameShowsTheErrorAndTheRowsBuilt()
 {
-    auto main = makeMain();
-    const int row = rowOf(*main, u"FooTool_is1"_s);
-    main->selectItem(row);
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    const int row = host.rowOf(u"FooTool_is1"_s);
+    host.selectItem(row);
     write(u"FooTool_is1"_s, u"DisplayName"_s, RegistryValue::fromDword(3));
-    TfDetails window(*main);
+    TfDetails window(host);
     QVERIFY(window.valueLabels().isEmpty());
     QCOMPARE(MessageBox::recorded().size(), 1);
     QCOMPARE(MessageBox::recorded().constFirst().kind, MessageBox::Kind::Critical);
     QVERIFY(MessageBox::recorded().constFirst().text.contains(u"DisplayName"_s));
     // OK still works and keeps the selection.
     QTest::mouseClick(window.buOK, Qt::LeftButton);
-    QCOMPARE(main->selectedIndex(), row);
+    QCOMPARE(host.selectedIndex(), row);
 }
 
 void TestDetailsWindows::longPageScrolls()
 {
     write(u"FooTool_is1"_s, u"Comments"_s, RegistryValue::fromString(QString(300, u'w')));
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
-    TfDetails window(*main);
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    host.selectItem(host.rowOf(u"FooTool_is1"_s));
+    TfDetails window(host);
     window.show();
     QVERIFY(window.sbDetails->widget()->width() > window.sbDetails->viewport()->width());
     QVERIFY(window.sbDetails->horizontalScrollBar()->maximum() > 0);
@@ -269,9 +271,9 @@ void TestDetailsWindows::editorGridKeysAndDeleteKey()
         write(u"Grid"_s, QLatin1String(name), RegistryValue::fromString(u"v"_s + QLatin1String(name)));
     write(u"Grid"_s, u"DisplayName"_s, RegistryValue::fromString(u"Grid"_s));
     write(u"Grid"_s, u"UninstallString"_s, RegistryValue::fromString(u"g.exe"_s));
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"Grid"_s));
-    TfEditDetails window(*main);
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    host.selectItem(host.rowOf(u"Grid"_s));
+    TfEditDetails window(host);
     window.show();
     QTableWidget* grid = window.vleDetails;
     auto names = [grid] {
@@ -330,10 +332,10 @@ void TestDetailsWindows::editorOkWritesAndCancelDoesNot_data()
 void TestDetailsWindows::editorOkWritesAndCancelDoesNot()
 {
     QFETCH(int, how);
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    host.selectItem(host.rowOf(u"FooTool_is1"_s));
     const QByteArray before = m_prefix->read(u"system.reg"_s);
-    TfEditDetails window(*main);
+    TfEditDetails window(host);
     window.show();
     QTableWidget* grid = window.vleDetails;
     const int last = grid->rowCount() - 1;
@@ -376,14 +378,15 @@ void TestDetailsWindows::editorOkWritesAndCancelDoesNot()
     QCOMPARE(stored(u"FooTool_is1"_s, firstName)->toText(), u"Changed"_s);
     QCOMPARE(stored(u"FooTool_is1"_s, u"Added"_s), std::optional(RegistryValue::fromString(u"new"_s)));
     // The list is not read again.
-    QCOMPARE(main->programList().at(main->selectedIndex()).Name, u"Foo Tool 1.0"_s);
+    QCOMPARE(host.refreshes, 0);
+    QCOMPARE(host.programList().at(host.selectedIndex()).Name, u"Foo Tool 1.0"_s);
 }
 
 void TestDetailsWindows::editorOkRefusedWhileWineRuns()
 {
-    auto main = makeMain();
-    main->selectItem(rowOf(*main, u"FooTool_is1"_s));
-    TfEditDetails window(*main);
+    ListHostStandIn host(m_prefix->path(), m_work->path());
+    host.selectItem(host.rowOf(u"FooTool_is1"_s));
+    TfEditDetails window(host);
     window.show();
     window.vleDetails->item(0, 1)->setText(u"Changed"_s);
     const QByteArray before = m_prefix->read(u"system.reg"_s);

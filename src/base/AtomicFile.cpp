@@ -35,7 +35,7 @@ QString resolvedTarget(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isSymLink()) {
-        const QString resolved = info.canonicalFilePath();
+        QString resolved = info.canonicalFilePath();
         if (!resolved.isEmpty())
             return resolved;
     }

@@ -8,7 +8,7 @@
 
 QString runLineFor(const QString& windowsPath)
 {
-    const QString quoted = u'"' + windowsPath + u'"';
+    QString quoted = u'"' + windowsPath + u'"';
     const QString lower = windowsPath.toLower();
     for (const char* extension : {".exe", ".com", ".bat", ".cmd"}) {
         if (lower.endsWith(QLatin1String(extension)))

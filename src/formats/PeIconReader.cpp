@@ -526,7 +526,7 @@ QImage imageFromIcon(const QByteArray& ico, int size)
         return std::tie(a.distance, a.smaller, b.depth, a.order) < std::tie(b.distance, b.smaller, a.depth, b.order);
     });
     for (const Candidate& candidate : candidates) {
-        const QImage image = decodeImage(candidate.data);
+        QImage image = decodeImage(candidate.data);
         if (image.isNull())
             continue;
         if (image.width() == size && image.height() == size)

@@ -120,9 +120,9 @@ private:
     HiveDocument();
     void parse();
     void readValues(const HiveKey& key) const;
-    HiveKey* keyOfLine(QByteArrayView line, QString& buffer);
+    HiveKey* keyOfLine(QByteArrayView line, QString& path);
     qsizetype sectionBegin(const HiveKey::Section& previous, qsizetype keyLine) const;
-    bool itemsRunPast(const HiveKey::Section& section, qsizetype pos, qsizetype limit) const;
+    bool itemsRunPast(const HiveKey::Section& section, qsizetype mark, qsizetype limit) const;
     void respellAncestors();
     HiveKey* ensureKey(const QStringList& path, bool markNew);
     void placeNewSections();

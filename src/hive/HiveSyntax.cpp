@@ -190,15 +190,15 @@ int compareNames(QStringView a, QStringView b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& out)
+qsizetype parseString(QByteArrayView line, qsizetype pos, char endChar, QString& out)
 {
     // Every byte of input yields at most one UTF-16 unit, except 4-byte UTF-8 (two units).
-    out.resize(s.size() - pos);
+    out.resize(line.size() - pos);
     char16_t* dest = reinterpret_cast<char16_t*>(out.data());
     char16_t* const begin = dest;
-    const qsizetype size = s.size();
-    while (pos < size && s[pos] != endChar) {
-        const auto c = static_cast<unsigned char>(s[pos]);
+    const qsizetype size = line.size();
+    while (pos < size && line[pos] != endChar) {
+        const auto c = static_cast<unsigned char>(line[pos]);
         if (c != '\\') {
             if (c < 0x80) {
                 *dest++ = c;
@@ -206,7 +206,7 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
                 continue;
             }
             char32_t cp;
-            pos += decodeUtf8(s, pos, cp);
+            pos += decodeUtf8(line, pos, cp);
             if (cp == char32_t(-1))
                 continue;
             if (cp >= 0x10000) {
@@ -219,7 +219,7 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
         }
         if (++pos == size)
             return -1; // a backslash that escapes the end of the line
-        const char e = s[pos];
+        const char e = line[pos];
         switch (e) {
         case 'a':
             *dest++ = 7;
@@ -255,13 +255,13 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
             break;
         case 'x': {
             ++pos;
-            if (pos == size || !isHexDigit(s[pos])) {
+            if (pos == size || !isHexDigit(line[pos])) {
                 *dest++ = 'x';
                 break;
             }
             unsigned v = 0;
-            for (int i = 0; i < 4 && pos < size && isHexDigit(s[pos]); ++i)
-                v = v * 16 + unsigned(hexValue(s[pos++]));
+            for (int i = 0; i < 4 && pos < size && isHexDigit(line[pos]); ++i)
+                v = v * 16 + unsigned(hexValue(line[pos++]));
             *dest++ = char16_t(v);
             break;
         }
@@ -274,8 +274,8 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
         case '6':
         case '7': {
             unsigned v = 0;
-            for (int i = 0; i < 3 && pos < size && s[pos] >= '0' && s[pos] <= '7'; ++i)
-                v = v * 8 + unsigned(s[pos++] - '0');
+            for (int i = 0; i < 3 && pos < size && line[pos] >= '0' && line[pos] <= '7'; ++i)
+                v = v * 8 + unsigned(line[pos++] - '0');
             *dest++ = char16_t(v);
             break;
         }
@@ -283,7 +283,7 @@ qsizetype parseString(QByteArrayView s, qsizetype pos, char endChar, QString& ou
             // Any other escaped byte stands for itself; a UTF-8 lead byte starts a character.
             if (static_cast<unsigned char>(e) >= 0x80) {
                 char32_t cp;
-                pos += decodeUtf8(s, pos, cp);
+                pos += decodeUtf8(line, pos, cp);
                 if (cp != char32_t(-1)) {
                     if (cp >= 0x10000) {
                         *dest++ = QChar::highSurrogate(cp);

@@ -13,7 +13,7 @@ IconResolver::IconResolver(SystemIconIndexFn systemIconIndex, int ownIconIndex, 
 
 IconResolver::SystemIconIndexFn IconResolver::throughPrefix(const WinePrefix& prefix,
                                                             std::function<int(const QString& hostFile)> lookup,
-                                                            std::shared_ptr<FolderListings> listings)
+                                                            const std::shared_ptr<FolderListings>& listings)
 {
     return [native = WindowsPaths(prefix, PathView::Native, listings),
             wow64 = WindowsPaths(prefix, PathView::Wow64, listings),

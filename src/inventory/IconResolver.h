@@ -28,7 +28,7 @@ public:
     // Wraps a lookup by host file so that it is asked only for existing files of the prefix. Given folder
     // listings, the prefix's folders are looked at through them (see WindowsPaths).
     static SystemIconIndexFn throughPrefix(const WinePrefix& prefix, std::function<int(const QString& hostFile)> lookup,
-                                           std::shared_ptr<FolderListings> listings = {});
+                                           const std::shared_ptr<FolderListings>& listings = {});
 
     // The first icon among: the display icon, the usage record's program path, the uninstall command,
     // this program's own icon. -1 when none has one.

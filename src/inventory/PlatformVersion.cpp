@@ -76,10 +76,8 @@ bool IsNTPlatform(const WinePrefix& prefix)
     machine.RootKey(RegistryRoot::LocalMachine);
     if (machine.OpenKeyReadOnly(ntVersionKey) && machine.ValueExists(QStringLiteral("CurrentVersion")))
         return true;
-    if (machine.OpenKeyReadOnly(QLatin1Char('\\') + nineXVersionKey) &&
-        machine.ValueExists(QStringLiteral("VersionNumber")))
-        return false;
-    return true;
+    return !(machine.OpenKeyReadOnly(QLatin1Char('\\') + nineXVersionKey) &&
+             machine.ValueExists(QStringLiteral("VersionNumber")));
 }
 
 QString WindowsVersionName(const WinePrefix& prefix)

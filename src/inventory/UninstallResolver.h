@@ -28,7 +28,7 @@ public:
     UninstallResolver(const WinePrefix& prefix, const QString& searchPath);
     ~UninstallResolver();
 
-    bool UninstallerExists(const QString& cmd, PathView view = PathView::Native);
+    bool UninstallerExists(const QString& cmd, PathView which = PathView::Native);
 
     // The argument path whose ":\" stands at position p of a: from its drive letter to the third
     // character after the last "." behind that ":\", or the drive letter and four characters more when
@@ -43,7 +43,7 @@ private:
         std::optional<ExecutableSearch> search;
     };
 
-    bool followsTheRules(const QString& cmd, View& view);
+    bool followsTheRules(const QString& command, View& view);
     bool startsWithDrivePathExists(const QString& cmd, const View& view) const;
     View& view(PathView which) { return m_views[which == PathView::Wow64 ? 1 : 0]; }
     const ExecutableSearch& search(View& view);

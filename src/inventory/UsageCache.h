@@ -33,8 +33,8 @@ public:
                        QString& programPath) const;
 
     // The four texts of one record as ReadUsageInfo gives them; false, outputs untouched, unless the
-    // record has exactly RecordSize bytes.
-    static bool parseUsageRecord(QByteArrayView record, QString& size, QString& lastUsed, QString& frequency,
+    // record `bytes` has exactly RecordSize of them.
+    static bool parseUsageRecord(QByteArrayView bytes, QString& size, QString& lastUsed, QString& frequency,
                                  QString& programPath);
 
     // Megabytes with two decimals and the locale's separators, e.g. "1,024.00 MB"; empty for n <= 0.

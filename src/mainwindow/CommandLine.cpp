@@ -38,7 +38,7 @@ void CommandLine::takeLeadingOptions(QStringList& arguments)
     while (!arguments.isEmpty() && arguments.first().startsWith(QStringLiteral("--"))) {
         const QString option = arguments.takeFirst();
         const auto value = [&]() -> QString {
-            const QString taken = arguments.isEmpty() ? QString() : arguments.takeFirst();
+            QString taken = arguments.isEmpty() ? QString() : arguments.takeFirst();
             if (taken.isEmpty())
                 m_optionError = QStringLiteral("%1 needs a value.").arg(option);
             return taken;

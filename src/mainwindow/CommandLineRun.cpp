@@ -110,6 +110,7 @@ void TfKestrin::QuietUninstall()
 {
     // Every name is looked up in the list as it was read at start; nothing rescans in between.
     std::vector<InstalledProgram> listed;
+    listed.reserve(size_t(m_model->count()));
     for (int row = 0; row < m_model->count(); ++row)
         listed.push_back(m_model->at(row));
     const UninstallLog log(m_workingFolder);

@@ -164,7 +164,7 @@ QString StaleMenuEntries::candidateFile(const QString& valueName) const
     const QString host = hostPathOf(valueName);
     if (host.isEmpty())
         return {};
-    const QString file = canonicalFile(host);
+    QString file = canonicalFile(host);
     if (!isPlainFile(file))
         return {};
     const QString name = QFileInfo(file).fileName();

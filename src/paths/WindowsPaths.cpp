@@ -181,7 +181,7 @@ FolderListings::Entry WindowsPaths::resolveAsWritten(const QString& windowsPath)
     const QString drive = driveFolder(parsed->drive);
     if (listings.kindOf(drive) != Kind::Folder)
         return {};
-    const FolderListings::Entry found = listings.findUnder(drive, parsed->components);
+    FolderListings::Entry found = listings.findUnder(drive, parsed->components);
     if (found.kind == Kind::None || (parsed->folderOnly && found.kind != Kind::Folder))
         return {};
     return found;

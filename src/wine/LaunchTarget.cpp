@@ -20,7 +20,7 @@ bool isBlank(QChar c)
 // The file a drive path names, trying ".exe" when it has no extension, as CreateProcess does.
 QString fileNamed(const WindowsPaths& paths, const QString& windowsPath)
 {
-    const QString found = paths.hostFile(windowsPath);
+    QString found = paths.hostFile(windowsPath);
     if (!found.isEmpty() || windowsPath.section(u'\\', -1).contains(u'.'))
         return found;
     return paths.hostFile(windowsPath + QStringLiteral(".exe"));

@@ -35,7 +35,7 @@ QString wineComplaint(const QByteArray& messages)
 {
     QString last;
     for (const QByteArray& raw : messages.split('\n')) {
-        const QString line = QString::fromLocal8Bit(raw).trimmed();
+        QString line = QString::fromLocal8Bit(raw).trimmed();
         if (line.startsWith(QStringLiteral("wine:")) || line.startsWith(QStringLiteral("error:")))
             return line;
         if (!line.isEmpty())
