@@ -22,7 +22,6 @@
 #include "mainwindow/ProgramIconModel.h"
 #include "mainwindow/ProgramListView.h"
 #include "mainwindow/TfOpenPrefix.h"
-#include "menus/StaleMenuEntries.h"
 #include "menus/TfCleanMenus.h"
 #include "prefix/WineServer.h"
 #include "uninstall/TfDelete.h"
@@ -252,15 +251,7 @@ void TfKestrin::installWindowOpeners()
 void TfKestrin::offerMenuCleanup()
 {
     runGuarded(this, [this] {
-        StaleMenuEntries stale(m_prefix, WineMenuFolders::fromEnvironment());
-        stale.scan();
-        if (stale.entries().isEmpty())
-            return;
-        const qsizetype count = stale.entries().size();
-        const QString text =
-            QStringLiteral("The menus still hold %1 that Wine made for programs that have gone. Clean them up now?")
-                .arg(count == 1 ? QStringLiteral("an entry") : QStringLiteral("%1 entries").arg(count));
-        if (MessageBox::question(this, MessageBox::applicationTitle(), text) == QMessageBox::Yes)
+        if (TfCleanMenus::offerAfterUninstall(this, m_prefix, WineMenuFolders::fromEnvironment()))
             m_commands->CleanUpMenuEntries1Click();
     });
 }

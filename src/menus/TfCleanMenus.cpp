@@ -22,6 +22,19 @@ constexpr int ButtonTop = 352;
 
 } // namespace
 
+bool TfCleanMenus::offerAfterUninstall(QWidget* parent, const WinePrefix& prefix, const WineMenuFolders& folders)
+{
+    StaleMenuEntries stale(prefix, folders);
+    stale.scan();
+    if (stale.entries().isEmpty())
+        return false;
+    const qsizetype count = stale.entries().size();
+    const QString text =
+        QStringLiteral("The menus still hold %1 that Wine made for programs that have gone. Clean them up now?")
+            .arg(count == 1 ? QStringLiteral("an entry") : QStringLiteral("%1 entries").arg(count));
+    return MessageBox::question(parent, MessageBox::applicationTitle(), text) == QMessageBox::Yes;
+}
+
 TfCleanMenus::TfCleanMenus(ProgramListHost& host, const WineMenuFolders& folders)
     : QDialog(host.hostWindow()), m_host(host), m_stale(host.prefix(), folders)
 {

@@ -21,6 +21,10 @@ public:
     // when the prefix's user.reg cannot be read.
     TfCleanMenus(ProgramListHost& host, const WineMenuFolders& folders);
 
+    // After an uninstall that removed its program: when Wine left menu entries of programs that have
+    // gone, asks whether to clean them up. True when the user said yes. Throws KestrinError as the scan.
+    static bool offerAfterUninstall(QWidget* parent, const WinePrefix& prefix, const WineMenuFolders& folders);
+
     const QList<StaleMenuEntry>& entries() const { return m_stale.entries(); }
     // The rows that are checked, as indexes into entries().
     QList<int> checkedEntries() const;
