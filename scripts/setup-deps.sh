@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config python3 qt6-base-dev qt6-base-dev-tools libgl-dev libyaml-cpp-dev fonts-dejavu-core
-          wine wine64 nsis xvfb xauth clang clang-format libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
+          wine wine64 nsis xvfb xauth clang clang-format clang-tidy libclang-rt-14-dev gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
 
 # Most uninstallers are 32-bit programs (NSIS and Inno Setup make 32-bit ones by default), and a
 # 64-bit Wine runs them only with its 32-bit half, which Debian ships for the i386 architecture.
