@@ -10,10 +10,15 @@ endforeach()
 install(FILES ${KESTRIN_PICTURES_DIR}/kestrin.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/data/kestrin.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Windows launchers that run uninstallers under Wine (see src/wine/launcher).
+# The Windows launchers that run uninstallers under Wine, and the registry helper used while a
+# wineserver runs (see src/wine/launcher).
 foreach(arch win64 win32)
     if(TARGET kestrin_launcher_${arch})
         install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-launch-${arch}.exe
+                DESTINATION ${KESTRIN_INSTALL_LAUNCHER_DIR})
+    endif()
+    if(TARGET kestrin_registry_${arch})
+        install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-registry-${arch}.exe
                 DESTINATION ${KESTRIN_INSTALL_LAUNCHER_DIR})
     endif()
 endforeach()

@@ -4,7 +4,9 @@
 #include "base/KestrinError.h"
 #include "base/LargeBuffer.h"
 #include "hive/EntryJournal.h"
+#include "hive/HiveChanges.h"
 #include "hive/HiveSyntax.h"
+#include "hive/LiveHive.h"
 #include "prefix/WineServer.h"
 
 #include <QDateTime>
@@ -245,11 +247,49 @@ bool HiveFile::checkedInThisBatch()
     return batchDepth > 0 && m_checkedGeneration == batchGeneration;
 }
 
-void HiveFile::refresh()
+void HiveFile::reloadLive(LiveHive& live)
 {
-    const Identity now = identityOnDisk();
-    if (!m_loaded || now != m_identity)
-        reload(now);
+    try {
+        QByteArray bytes = live.read(m_path);
+        m_document = HiveDocument::fromBytes(std::move(bytes));
+        m_readError.clear();
+        m_loaded = true;
+        m_live = true;
+        m_liveRead.start();
+    } catch (const KestrinError&) {
+        // Wine did not answer: the file as the server last saved it is the best there is to read. A
+        // change still goes to the server, which then says what is wrong.
+        reload(identityOnDisk());
+        m_live = false;
+    }
+}
+
+LiveHive* HiveFile::liveHive(bool fresh)
+{
+    LiveHive* live = LiveHive::instance();
+    if (!live || !live->serves(m_path))
+        return nullptr;
+    static constexpr int RememberedMs = 250;
+    if (fresh || !m_servedChecked.isValid() || m_servedChecked.hasExpired(RememberedMs)) {
+        m_served = WineServer::isRunning(prefixPath());
+        m_servedChecked.start();
+    }
+    return m_served ? live : nullptr;
+}
+
+void HiveFile::refresh(bool fresh)
+{
+    if (LiveHive* live = liveHive(fresh)) {
+        if (fresh || !m_loaded || !m_live || m_liveRead.hasExpired(LiveReadMaxAgeMs))
+            reloadLive(*live);
+    } else {
+        // Contents read from a server that has gone are read again: it saved its registry on leaving.
+        const Identity now = identityOnDisk();
+        if (!m_loaded || m_live || now != m_identity) {
+            reload(now);
+            m_live = false;
+        }
+    }
     m_checkedGeneration = batchDepth > 0 ? batchGeneration : 0;
 }
 
@@ -312,7 +352,7 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
             std::unique_ptr<FolderLock>& lock = batch.locks[prefixPath()];
             if (!lock)
                 lock = std::make_unique<FolderLock>(prefixPath());
-            refresh();
+            refresh(true);
             requireWritableContents();
             m_inWriteBatch = true;
             batch.members.push_back(this);
@@ -328,7 +368,7 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
     }
 
     FolderLock lock(prefixPath());
-    refresh();
+    refresh(true);
     requireWritableContents();
     try {
         change(*m_document);
@@ -342,6 +382,10 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
 
 void HiveFile::save()
 {
+    if (LiveHive* live = liveHive(true)) {
+        saveLive(*live);
+        return;
+    }
     // Only Wine may create system.reg: it records the prefix's architecture, and a prefix whose
     // system.reg Wine did not write itself is taken for a 32-bit one and stays broken.
     if (!m_identity.exists && QFileInfo(m_path).fileName() == QStringLiteral("system.reg")) {
@@ -367,4 +411,14 @@ void HiveFile::save()
     // The document now reads as what was written, exactly what the next reader sees.
     m_document->adoptSaved(bytes);
     m_identity = identityOnDisk();
+}
+
+void HiveFile::saveLive(LiveHive& live)
+{
+    // The same copy of each uninstall entry first, made from the server's text of it.
+    EntryJournal::recordChanges(m_path, prefixPath(), *m_document);
+    live.apply(m_path, changesOf(*m_document));
+    // The server's registry is the truth now: read it anew when next asked for.
+    m_loaded = false;
+    m_live = false;
 }

@@ -2,6 +2,7 @@
 
 #include "hive/HiveDocument.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -10,11 +11,18 @@
 #include <memory>
 #include <sys/types.h>
 
+class LiveHive;
+
 // A registry file of a prefix and its parsed contents, shared by every registry object of the
-// process. Reads see the file as it is on disk now; every change is saved at once.
+// process. Reads see the file as it is on disk now; every change is saved at once. While a
+// wineserver serves the prefix, the server's registry takes the file's place when a LiveHive serves
+// the file: reads see it as it was at most LiveReadMaxAgeMs ago (and always after a change of ours),
+// and changes go through Wine.
 class HiveFile
 {
 public:
+    static constexpr int LiveReadMaxAgeMs = 2000;
+
     // The one instance for the file at `path` (a hive in its prefix's folder).
     static std::shared_ptr<HiveFile> open(const QString& path);
 
@@ -80,9 +88,11 @@ public:
 
     // Applies `change` to the file's current contents and saves them at once (at the batch's
     // commit inside a batch), holding the prefix's lock so that other Kestrin processes neither
-    // interleave nor get overwritten. Throws KestrinError, writing nothing, when Wine serves the
-    // prefix (WineRunningError), when the file is not a registry file or cannot be read, and when
-    // the save fails.
+    // interleave nor get overwritten. While Wine serves the prefix, the contents are the server's,
+    // read anew, and the change goes to the server as the steps changesOf() gives. Throws
+    // KestrinError, writing nothing, when Wine serves the prefix and no LiveHive serves the file
+    // (WineRunningError), when the file is not a registry file or cannot be read, and when the save
+    // fails.
     void modify(const std::function<void(HiveDocument&)>& change);
 
     HiveFile(const HiveFile&) = delete;
@@ -102,11 +112,17 @@ private:
     };
     Identity identityOnDisk() const;
     bool checkedInThisBatch();
-    void refresh();
+    // `fresh`: for a change, the server's registry is read anew however recently it was read.
+    void refresh(bool fresh = false);
     void reload(const Identity& identity);
+    void reloadLive(LiveHive& live);
+    // The LiveHive that serves this file while a wineserver runs for its prefix; null otherwise.
+    // Remembered for a moment, since looking costs a walk over /proc; `fresh` looks again.
+    LiveHive* liveHive(bool fresh);
     QByteArray newFilePreamble() const;
     void requireWritableContents() const;
     void save();
+    void saveLive(LiveHive& live);
     void dropChanges();
 
     struct BatchState;
@@ -123,4 +139,8 @@ private:
     bool m_readable = false;
     bool m_writable = false;
     bool m_inWriteBatch = false; // taken into the running batch: the contents are not re-read
+    bool m_live = false;         // the contents are the server's, read when m_liveRead started
+    QElapsedTimer m_liveRead;
+    bool m_served = false; // what liveHive() found when m_servedChecked started
+    QElapsedTimer m_servedChecked;
 };

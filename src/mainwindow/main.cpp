@@ -8,6 +8,7 @@
 #include "menus/CleanMenusRun.h"
 #include "prefix/PrefixChoice.h"
 #include "wine/PrefixWine.h"
+#include "wine/WineLiveHive.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -50,6 +51,10 @@ int main(int argc, char* argv[])
             return 0;
         }
     }
+
+    // While Wine serves the prefix, its registry is read and changed through Wine.
+    WineLiveHive live;
+    LiveHive::setInstance(&live);
 
     const CommandLine raw = rawCommandLine(argc, argv);
     if (!raw.optionError().isEmpty()) {

@@ -1,6 +1,8 @@
 #include "prefix/WinePrefix.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 WinePrefix::WinePrefix(QString path) : m_path(std::move(path))
 {
@@ -36,4 +38,22 @@ QString WinePrefix::systemHivePath() const
 QString WinePrefix::userHivePath() const
 {
     return m_path + QStringLiteral("/user.reg");
+}
+
+QString WinePrefix::architecture() const
+{
+    QFile system(systemHivePath());
+    if (!QFileInfo::exists(system.fileName()))
+        return QStringLiteral("win64");
+    // A FIFO in its place would block the open: only a regular file is read.
+    if (QFileInfo(system).isFile() && system.open(QIODevice::ReadOnly)) {
+        for (int i = 0; i < 8 && !system.atEnd(); ++i) {
+            const QByteArray line = system.readLine(256).trimmed();
+            if (line == "#arch=win64")
+                return QStringLiteral("win64");
+            if (line == "#arch=win32")
+                break;
+        }
+    }
+    return QStringLiteral("win32");
 }

@@ -17,6 +17,10 @@ public:
     QString displayPath() const;
     QString systemHivePath() const; // HKEY_LOCAL_MACHINE
     QString userHivePath() const;   // HKEY_CURRENT_USER
+    // "win64" or "win32", from the "#arch=" line at the top of system.reg, read without parsing the
+    // hive. A prefix Wine has not made yet becomes 64-bit with a 64-bit Wine; a system.reg without
+    // the line is 32-bit, as Wine reads it.
+    QString architecture() const;
 
 private:
     QString m_path;

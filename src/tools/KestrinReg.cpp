@@ -4,6 +4,9 @@
 #include "tools/RegTool.h"
 
 #include "base/KestrinError.h"
+#include "wine/WineLiveHive.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <unistd.h>
@@ -54,6 +57,10 @@ int main(int argc, char** argv)
         print(stdout, RegCommandLine::usage());
         return 0;
     }
+    // While Wine serves the prefix, its registry is read and changed through Wine.
+    QCoreApplication application(argc, argv);
+    WineLiveHive live;
+    LiveHive::setInstance(&live);
     RegTool tool(WinePrefix::fromEnvironment(), stdout, stderr,
                  ::isatty(STDIN_FILENO) ? RegTool::Confirm(askOnTerminal) : RegTool::Confirm());
     return tool.run(command);

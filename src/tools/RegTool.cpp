@@ -6,7 +6,6 @@
 #include "hive/EntryTrash.h"
 #include "hive/HiveFile.h"
 #include "inventory/RegistryAccess.h"
-#include "prefix/WineServer.h"
 
 #include <QFileInfo>
 
@@ -131,11 +130,6 @@ void RegTool::query(const RegCommand& command)
 {
     RegistryAccess registry(m_prefix);
     openForReading(registry, command);
-    if (WineServer::isRunning(m_prefix.path())) {
-        // Wine keeps the registry in memory and saves it only now and then.
-        print(m_err, QStringLiteral("kestrin-reg: Wine is running in this prefix: changes it made in the last 30 "
-                                    "seconds may not be shown.\n"));
-    }
 
     const auto valueLine = [](const QString& name, const RegistryValue& value) -> QString {
         return QStringLiteral("    ") + displayName(name) + QStringLiteral("    ") +

@@ -1,7 +1,6 @@
 #include "wine/WineLauncher.h"
 
 #include "base/KestrinError.h"
-#include "hive/HiveFile.h"
 #include "prefix/WinePrefix.h"
 #include "prefix/WineServer.h"
 #include "wine/LaunchTarget.h"
@@ -29,30 +28,9 @@ constexpr int ErrorBadFormat = 11;
 constexpr int ErrorBadExeFormat = 193;
 constexpr int ErrorMachineMismatch = 216;
 
-// The first line Wine itself wrote to say why it did not run ("wine: '/x' is not owned by you"),
-// else the last line of any kind; empty when it wrote nothing.
-QString wineComplaint(const QByteArray& messages)
-{
-    QString last;
-    for (const QByteArray& raw : messages.split('\n')) {
-        QString line = QString::fromLocal8Bit(raw).trimmed();
-        if (line.startsWith(QStringLiteral("wine:")) || line.startsWith(QStringLiteral("error:")))
-            return line;
-        if (!line.isEmpty())
-            last = line;
-    }
-    return last;
-}
-
 QString architectureOf(const QString& prefixPath)
 {
-    const QString system = WinePrefix(prefixPath).systemHivePath();
-    // A prefix Wine has not made yet becomes 64-bit with a 64-bit Wine; an existing system.reg
-    // without "#arch" is 32-bit, as Wine reads it.
-    if (!QFileInfo::exists(system))
-        return QStringLiteral("win64");
-    const QByteArray arch = HiveFile::open(system)->current().architecture();
-    return arch == "win64" ? QStringLiteral("win64") : QStringLiteral("win32");
+    return WinePrefix(prefixPath).architecture();
 }
 
 // Lets events through, but no keyboard or mouse input, until `done` or the deadline.
@@ -95,6 +73,19 @@ QString WineLauncher::wineProgram()
     return PrefixWine::systemWine().program;
 }
 
+QString WineLauncher::wineComplaint(const QByteArray& messages)
+{
+    QString last;
+    for (const QByteArray& raw : messages.split('\n')) {
+        QString line = QString::fromLocal8Bit(raw).trimmed();
+        if (line.startsWith(QStringLiteral("wine:")) || line.startsWith(QStringLiteral("error:")))
+            return line;
+        if (!line.isEmpty())
+            last = line;
+    }
+    return last;
+}
+
 bool WineLauncher::is64BitPrefix(const QString& prefixPath)
 {
     return architectureOf(prefixPath) == u"win64";
@@ -103,7 +94,11 @@ bool WineLauncher::is64BitPrefix(const QString& prefixPath)
 QString WineLauncher::launcherFor(const QString& prefixPath, bool program32Bit)
 {
     const QString arch = program32Bit ? QStringLiteral("win32") : architectureOf(prefixPath);
-    const QString name = QStringLiteral("kestrin-launch-") + arch + QStringLiteral(".exe");
+    return findWindowsProgram(QStringLiteral("kestrin-launch-") + arch + QStringLiteral(".exe"));
+}
+
+QString WineLauncher::findWindowsProgram(const QString& name)
+{
     // Next to the program (build tree), then the installed place relative to it, then the build
     // tree for programs that live elsewhere in it (tests).
     QStringList folders;

@@ -26,6 +26,11 @@ public:
     // 32-bit program in a 64-bit prefix, so that a missing 32-bit Wine shows as a launcher that never
     // ran rather than as a program that ended at once; empty when it is not there.
     static QString launcherFor(const QString& prefixPath, bool program32Bit = false);
+    // The first line Wine itself wrote to say why it did not run ("wine: '/x' is not owned by you"),
+    // else the last line of any kind; empty when it wrote nothing.
+    static QString wineComplaint(const QByteArray& messages);
+    // One of our Windows programs ("kestrin-launch-win64.exe"), absolute; empty when it is not there.
+    static QString findWindowsProgram(const QString& name);
     static bool is64BitPrefix(const QString& prefixPath);
     // The environment variable that carries the line, and the line as it is put there: four
     // hexadecimal digits per UTF-16 unit, which no locale conversion can alter.

@@ -1,0 +1,244 @@
+#include "wine/RegistryProgram.h"
+
+#include "base/KestrinError.h"
+#include "paths/HostToWindowsPath.h"
+#include "prefix/WinePrefix.h"
+#include "wine/PrefixWine.h"
+#include "wine/WineLauncher.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <unistd.h>
+
+namespace RegistryProgram {
+
+namespace {
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUndoIncomplete = 3;
+
+QByteArray rootWord(Root root)
+{
+    return root == Root::LocalMachine ? QByteArrayLiteral("HKLM") : QByteArrayLiteral("HKCU");
+}
+
+QByteArray hexOf(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? QByteArrayLiteral("-") : bytes.toHex();
+}
+
+QByteArray hexOf(const QString& text)
+{
+    QByteArray units;
+    units.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        units.append(char(c.unicode() & 0xFF));
+        units.append(char(c.unicode() >> 8));
+    }
+    return hexOf(units);
+}
+
+struct Answer
+{
+    int exitCode = 0;
+    QByteArray output;
+};
+
+// One run of the program with `input` on its standard input.
+Answer run(const QString& prefixPath, const QByteArray& input)
+{
+    const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+    if (!wine.found())
+        throw KestrinError(wine.problem);
+    const QString program = programFor(prefixPath);
+    if (program.isEmpty())
+        throw KestrinError(QStringLiteral("Kestrin's Windows registry helper was not found."));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("WINEPREFIX"), prefixPath);
+    env.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    for (const auto& [name, value] : wine.environment)
+        env.insert(name, value);
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setProgram(wine.program);
+    process.setArguments(wine.arguments + QStringList{program});
+    process.start();
+    if (!process.waitForStarted())
+        throw KestrinError(QStringLiteral("Wine could not be started: ") + process.errorString());
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(TimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        throw KestrinError(QStringLiteral("Wine did not answer within %1 seconds in the prefix %2.")
+                               .arg(TimeoutMs / 1000)
+                               .arg(prefixPath));
+    }
+    Answer answer;
+    answer.output = process.readAllStandardOutput();
+    answer.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QByteArray messages = process.readAllStandardError();
+    // Each request is answered on a line of its own; no answer at all means the program never ran.
+    if (answer.output.isEmpty() && !input.isEmpty()) {
+        const QString complaint = WineLauncher::wineComplaint(messages);
+        throw KestrinError(
+            complaint.isEmpty()
+                ? QStringLiteral("Wine could not reach the registry of %1.").arg(prefixPath)
+                : QStringLiteral("Wine could not reach the registry of %1: %2").arg(prefixPath, complaint));
+    }
+    return answer;
+}
+
+// The Windows error of the failed request, from its "error <n>" line.
+QString failureOf(const Answer& answer)
+{
+    for (const QByteArray& line : answer.output.split('\n')) {
+        if (line.startsWith("error "))
+            return QString::fromLatin1(line.mid(6).trimmed());
+        if (line.startsWith("malformed "))
+            return QStringLiteral("a malformed request, line ") + QString::fromLatin1(line.mid(10).trimmed());
+    }
+    return QStringLiteral("exit status %1").arg(answer.exitCode);
+}
+
+QString hostTemporaryFolder(const QString& prefixPath)
+{
+    return prefixPath + QStringLiteral("/drive_c/windows/temp");
+}
+
+} // namespace
+
+QString programFor(const QString& prefixPath)
+{
+    return WineLauncher::findWindowsProgram(QStringLiteral("kestrin-registry-") +
+                                            WinePrefix(prefixPath).architecture() + QStringLiteral(".exe"));
+}
+
+QByteArray save(const QString& prefixPath, Root root)
+{
+    // The server writes the file itself, so it must be one the prefix's programs can name.
+    const QString folder = hostTemporaryFolder(prefixPath);
+    if (!QDir().mkpath(folder))
+        throw KestrinError(QStringLiteral("Could not make the folder %1.").arg(folder));
+    static int counter = 0;
+    const QString hostFile = QDir(folder).filePath(QStringLiteral("kestrin-%1-%2.reg").arg(::getpid()).arg(++counter));
+    QFile::remove(hostFile);
+    QFile placeholder(hostFile);
+    if (!placeholder.open(QIODevice::WriteOnly))
+        throw KestrinError(QStringLiteral("Could not write %1: %2").arg(hostFile, placeholder.errorString()));
+    placeholder.close();
+    struct Remove
+    {
+        QString path;
+        ~Remove() { QFile::remove(path); }
+    } removeAfterwards{hostFile};
+    const std::optional<QString> windowsFile = windowsPathOf(WinePrefix(prefixPath), hostFile);
+    if (!windowsFile)
+        throw KestrinError(QStringLiteral("No drive of the prefix %1 reaches %2.").arg(prefixPath, hostFile));
+
+    const Answer answer = run(prefixPath, "save " + rootWord(root) + ' ' + hexOf(*windowsFile) + '\n');
+    if (answer.exitCode != 0 || !answer.output.startsWith("ok"))
+        throw KestrinError(
+            QStringLiteral("Wine could not read the registry of %1 (%2).").arg(prefixPath, failureOf(answer)));
+    QFile saved(hostFile);
+    if (!saved.open(QIODevice::ReadOnly))
+        throw KestrinError(QStringLiteral("Could not read %1: %2").arg(hostFile, saved.errorString()));
+    return saved.readAll();
+}
+
+QByteArray requestLines(Root root, const std::vector<HiveChange>& changes)
+{
+    QByteArray lines;
+    const QByteArray rootField = rootWord(root);
+    for (const HiveChange& change : changes) {
+        const QByteArray key = hexOf(change.key.join(u'\\'));
+        switch (change.kind) {
+        case HiveChange::Kind::CreateKey:
+            lines += "create-key " + rootField + ' ' + key;
+            break;
+        case HiveChange::Kind::SetValue:
+            lines += "set " + rootField + ' ' + key + ' ' + hexOf(change.name) + ' ' +
+                     QByteArray::number(change.value.type) + ' ' + hexOf(change.value.data);
+            break;
+        case HiveChange::Kind::DeleteValue:
+            lines += "delete-value " + rootField + ' ' + key + ' ' + hexOf(change.name);
+            break;
+        case HiveChange::Kind::DeleteKey:
+            lines += "delete-key " + rootField + ' ' + key;
+            break;
+        }
+        lines += '\n';
+    }
+    return lines;
+}
+
+void apply(const QString& prefixPath, Root root, const std::vector<HiveChange>& changes)
+{
+    if (changes.empty())
+        return;
+    const Answer answer = run(prefixPath, requestLines(root, changes));
+    if (answer.exitCode == 0)
+        return;
+    QString text = QStringLiteral("Wine could not change the registry of %1 (%2).").arg(prefixPath, failureOf(answer));
+    if (answer.exitCode == ExitFailed)
+        text += QStringLiteral(" Nothing was changed.");
+    else if (answer.exitCode == ExitUndoIncomplete)
+        text += QStringLiteral(" Part of the change could not be taken back.");
+    throw KestrinError(text);
+}
+
+QList<Process> parseProcesses(const QByteArray& answer)
+{
+    QList<Process> all;
+    for (const QByteArray& line : answer.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() != 4 || fields.at(0) != "process")
+            continue;
+        bool idOk = false;
+        bool parentOk = false;
+        Process process;
+        process.id = fields.at(1).toUInt(&idOk);
+        process.parentId = fields.at(2).toUInt(&parentOk);
+        const QByteArray units = QByteArray::fromHex(fields.at(3));
+        if (!idOk || !parentOk || units.size() % 2 != 0)
+            continue;
+        for (qsizetype i = 0; i + 1 < units.size(); i += 2)
+            process.exeName += QChar(char16_t(quint8(units.at(i)) | (quint8(units.at(i + 1)) << 8)));
+        all << process;
+    }
+    // Our own run, the start.exe that Wine put before it and anything it started (a console) are
+    // not the prefix's.
+    QList<quint32> ours;
+    for (const Process& process : std::as_const(all)) {
+        if (process.exeName.startsWith(QStringLiteral("kestrin-registry-"), Qt::CaseInsensitive)) {
+            ours << process.id;
+            for (const Process& other : std::as_const(all)) {
+                if (other.id == process.parentId &&
+                    other.exeName.compare(QStringLiteral("start.exe"), Qt::CaseInsensitive) == 0)
+                    ours << other.id;
+            }
+        }
+    }
+    QList<Process> theirs;
+    for (const Process& process : std::as_const(all)) {
+        if (!ours.contains(process.id) && !ours.contains(process.parentId))
+            theirs << process;
+    }
+    return theirs;
+}
+
+QList<Process> processes(const QString& prefixPath)
+{
+    const Answer answer = run(prefixPath, "processes\n");
+    if (answer.exitCode != 0 || !answer.output.trimmed().endsWith("ok"))
+        throw KestrinError(
+            QStringLiteral("Wine could not list the programs running in %1 (%2).").arg(prefixPath, failureOf(answer)));
+    return parseProcesses(answer.output);
+}
+
+} // namespace RegistryProgram

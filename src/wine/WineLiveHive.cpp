@@ -1,0 +1,36 @@
+#include "wine/WineLiveHive.h"
+
+#include "wine/RegistryProgram.h"
+
+#include <QFileInfo>
+
+namespace {
+
+RegistryProgram::Root rootOf(const QString& hivePath)
+{
+    return QFileInfo(hivePath).fileName() == u"system.reg" ? RegistryProgram::Root::LocalMachine
+                                                           : RegistryProgram::Root::CurrentUser;
+}
+
+QString prefixOf(const QString& hivePath)
+{
+    return QFileInfo(hivePath).absolutePath();
+}
+
+} // namespace
+
+bool WineLiveHive::serves(const QString& hivePath) const
+{
+    const QString name = QFileInfo(hivePath).fileName();
+    return name == u"system.reg" || name == u"user.reg";
+}
+
+QByteArray WineLiveHive::read(const QString& hivePath)
+{
+    return RegistryProgram::save(prefixOf(hivePath), rootOf(hivePath));
+}
+
+void WineLiveHive::apply(const QString& hivePath, const std::vector<HiveChange>& changes)
+{
+    RegistryProgram::apply(prefixOf(hivePath), rootOf(hivePath), changes);
+}
