@@ -5,7 +5,6 @@
 #include "hive/HiveDocument.h"
 #include "hive/HiveFile.h"
 #include "hive/HiveSyntax.h"
-#include "prefix/WineServer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -379,9 +378,9 @@ void restore(const QString& prefixPath, const QString& id, bool replace)
     const QStringList path = keyPath(record.key);
     const auto hive = HiveFile::open(prefixPath + u'/' + record.hive);
     const bool menuEntry = record.action == u"menu-removed";
-    // Files move before the save: a save that Wine would refuse must not move them at all.
-    if (menuEntry && WineServer::isRunning(prefixPath))
-        throw WineRunningError(prefixPath);
+    // Files move before the save: a save that would be refused must not move them at all.
+    if (menuEntry)
+        hive->requireChangeable();
     if (menuEntry)
         returnFiles(folder, record, replace);
     try {

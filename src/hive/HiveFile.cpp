@@ -280,7 +280,8 @@ LiveHive* HiveFile::liveHive(bool fresh)
 void HiveFile::refresh(bool fresh)
 {
     if (LiveHive* live = liveHive(fresh)) {
-        if (fresh || !m_loaded || !m_live || m_liveRead.hasExpired(LiveReadMaxAgeMs))
+        // Only called once per batch inside one: a scan reads what the server holds as it begins.
+        if (fresh || batchDepth > 0 || !m_loaded || !m_live || m_liveRead.hasExpired(LiveReadMaxAgeMs))
             reloadLive(*live);
     } else {
         // Contents read from a server that has gone are read again: it saved its registry on leaving.
@@ -378,6 +379,20 @@ void HiveFile::modify(const std::function<void(HiveDocument&)>& change)
         dropChanges();
         throw;
     }
+}
+
+void HiveFile::forgetLiveContents()
+{
+    for (const std::shared_ptr<HiveFile>& file : std::as_const(openFiles())) {
+        if (file->m_live && !file->m_inWriteBatch)
+            file->m_loaded = false;
+    }
+}
+
+void HiveFile::requireChangeable()
+{
+    if (!liveHive(true) && WineServer::isRunning(prefixPath()))
+        throw WineRunningError(prefixPath());
 }
 
 void HiveFile::save()

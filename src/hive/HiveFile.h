@@ -16,8 +16,8 @@ class LiveHive;
 // A registry file of a prefix and its parsed contents, shared by every registry object of the
 // process. Reads see the file as it is on disk now; every change is saved at once. While a
 // wineserver serves the prefix, the server's registry takes the file's place when a LiveHive serves
-// the file: reads see it as it was at most LiveReadMaxAgeMs ago (and always after a change of ours),
-// and changes go through Wine.
+// the file: it is read anew once per ReadBatch, after a change of ours and after
+// forgetLiveContents(), and else at most every LiveReadMaxAgeMs; changes go through Wine.
 class HiveFile
 {
 public:
@@ -65,6 +65,9 @@ public:
         QStringList m_openBefore;
     };
 
+    // Makes every file read from a server read anew when next asked for: a Windows program has run.
+    static void forgetLiveContents();
+
     // Why the file could not be read the last time it was, or empty.
     const QString& readError() const { return m_readError; }
 
@@ -94,6 +97,9 @@ public:
     // (WineRunningError), when the file is not a registry file or cannot be read, and when the save
     // fails.
     void modify(const std::function<void(HiveDocument&)>& change);
+    // Throws WineRunningError when Wine serves the prefix and no LiveHive serves the file: for steps
+    // that must not begin (files moved) when the change that follows would be refused.
+    void requireChangeable();
 
     HiveFile(const HiveFile&) = delete;
     HiveFile& operator=(const HiveFile&) = delete;

@@ -8,6 +8,11 @@ LiveHive* current = nullptr;
 
 LiveHive::~LiveHive() = default;
 
+bool LiveHive::reaches(const QString& hivePath)
+{
+    return current && current->serves(hivePath);
+}
+
 LiveHive* LiveHive::instance()
 {
     return current;

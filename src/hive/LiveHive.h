@@ -26,6 +26,9 @@ public:
     // are put back (keys deleted are not: callers keep a copy first) and KestrinError says why.
     virtual void apply(const QString& hivePath, const std::vector<HiveChange>& changes) = 0;
 
+    // Whether the process's LiveHive serves the hive at `hivePath`.
+    static bool reaches(const QString& hivePath);
+
     // The one of the process; null when there is none. setInstance() does not take ownership.
     static LiveHive* instance();
     static void setInstance(LiveHive* live);

@@ -126,7 +126,8 @@ void TfKestrin::QuietUninstall()
             noteFailure(CommandLine::ExitNameNotFound);
             continue;
         }
-        // Waits for the prefix's wineserver too, so that the check below reads what the uninstaller left.
+        // Waits for the programs the uninstaller started too (reading the files alone, for Wine to save
+        // the registry), so that the check below reads what the uninstaller left.
         const CommandLauncher::Outcome outcome = CommandLauncher::instance().RunAndWait(
             m_prefix.path(), CommandLine::commandToRun(item->UninstallCommand), {});
         // An uninstaller that never ran removed nothing, whatever the list says now.

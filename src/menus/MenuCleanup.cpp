@@ -5,7 +5,6 @@
 #include "hive/HiveSyntax.h"
 #include "inventory/RegistryAccess.h"
 #include "menus/StaleMenuEntries.h"
-#include "prefix/WineServer.h"
 #include "wine/CommandLauncher.h"
 
 #include <QDateTime>
@@ -45,9 +44,8 @@ Removed remove(const WinePrefix& prefix, const StaleMenuEntries& stale, const QL
     removed.files = stale.filesToRemove(chosen);
     removed.values = stale.valuesToDelete(chosen);
     removed.folders = stale.foldersEmptiedBy(removed.files);
-    // Refused before any file moves; the save below would refuse too.
-    if (WineServer::isRunning(prefix.path()))
-        throw WineRunningError(prefix.path());
+    // Refused before any file moves when the save below would be refused too.
+    HiveFile::open(prefix.userHivePath())->requireChangeable();
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     RegistryAccess registry(prefix);

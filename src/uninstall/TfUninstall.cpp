@@ -6,6 +6,7 @@
 #include "controls/Pictures.h"
 #include "controls/ProgramListHost.h"
 #include "controls/TuduButton.h"
+#include "hive/LiveHive.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
 #include "prefix/WinePrefix.h"
@@ -181,7 +182,9 @@ void TfUninstall::buUninstallClick()
     }
     pbProgress->hide();
     lUnProgramName->hide();
-    lUnTip->setText(QStringLiteral("If the Uninstall program has completed, press the Continue button"));
+    const QString tip = QStringLiteral("If the Uninstall program has completed, press the Continue button");
+    lUnTip->setText(outcome.stillRunning.isEmpty() ? tip
+                                                   : stillRunningAfterWaitText(outcome.stillRunning) + u'\n' + tip);
     lUnTip->show();
     setAction(QStringLiteral("CONTINUE"), &TfUninstall::ContinueClick);
     buUninstall->show();
@@ -231,6 +234,11 @@ void TfUninstall::showNotRun(const CommandLauncher::Outcome& outcome)
     MessageBox::showError(this, reason);
 }
 
+QString TfUninstall::stillRunningAfterWaitText(const QStringList& programs)
+{
+    return QStringLiteral("Kestrin stopped waiting; still running: %1.").arg(programs.join(QStringLiteral(", ")));
+}
+
 QString TfUninstall::stillRunningText()
 {
     return QStringLiteral("Windows programs are still running in this Wine prefix, so the registry on disk may not "
@@ -239,8 +247,9 @@ QString TfUninstall::stillRunningText()
 
 void TfUninstall::ContinueClick()
 {
-    // Wine writes the registry only when its server ends: an outcome read before then could be stale.
-    if (WineServer::isRunning(m_host.prefix().path())) {
+    // Read from the files alone, the registry is written only when Wine's server ends: an outcome
+    // read before then could be stale. Read through Wine, it is current.
+    if (WineServer::isRunning(m_host.prefix().path()) && !LiveHive::reaches(m_host.prefix().systemHivePath())) {
         MessageBox::message(this, stillRunningText());
         return;
     }

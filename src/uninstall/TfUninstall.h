@@ -64,6 +64,8 @@ public:
 
     // The message when the prefix's wineserver still runs at "CONTINUE".
     static QString stillRunningText();
+    // Said when the wait for the programs the uninstall started ran out.
+    static QString stillRunningAfterWaitText(const QStringList& programs);
     // The header when the uninstaller did not run, followed by the reason.
     static QString notRunText();
 

@@ -12,9 +12,13 @@ class CommandLauncher
 public:
     struct Outcome
     {
-        bool started = false;        // the Windows process ran
-        int exitCode = -1;           // its exit status, when it ran
-        bool registryOnDisk = true;  // no wineserver serves the prefix any more
+        bool started = false; // the Windows process ran
+        int exitCode = -1;    // its exit status, when it ran
+        // The registry can be read as the uninstall left it: no wineserver serves the prefix any more,
+        // or the one that does is read through Wine.
+        bool registryOnDisk = true;
+        // The Windows programs the run started that still ran when the wait for them ended.
+        QStringList stillRunning;
         QString failure;             // why it did not start, in words a user can act on
         bool programMissing = false; // it did not start because its program is not there
     };

@@ -1,14 +1,18 @@
 #include "wine/WineLauncher.h"
 
 #include "base/KestrinError.h"
+#include "hive/HiveFile.h"
+#include "hive/LiveHive.h"
 #include "prefix/WinePrefix.h"
 #include "prefix/WineServer.h"
 #include "wine/LaunchTarget.h"
 #include "wine/PrefixWine.h"
+#include "wine/RegistryProgram.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
@@ -52,6 +56,21 @@ void waitProcessingEvents(const std::function<bool()>& done, QDeadlineTimer dead
 QString WineLauncher::lineVariable()
 {
     return QStringLiteral("KESTRIN_LAUNCH_LINE");
+}
+
+QString WineLauncher::waitingForProgramsText()
+{
+    return QStringLiteral("Waiting for the uninstaller to finish ...");
+}
+
+bool WineLauncher::isWineService(const QString& exeName)
+{
+    static const QStringList services{
+        QStringLiteral("services.exe"), QStringLiteral("winedevice.exe"), QStringLiteral("plugplay.exe"),
+        QStringLiteral("svchost.exe"),  QStringLiteral("rpcss.exe"),      QStringLiteral("explorer.exe"),
+        QStringLiteral("conhost.exe"),  QStringLiteral("tabtip.exe"),
+    };
+    return services.contains(exeName, Qt::CaseInsensitive);
 }
 
 QString WineLauncher::savingRegistryText()
@@ -191,6 +210,19 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
         return outcome;
     }
     process.setStandardOutputFile(QProcess::nullDevice());
+
+    // What runs already is not the uninstall's: a program left open must not hold the result back.
+    const bool readsLive = LiveHive::reaches(WinePrefix(prefixPath).systemHivePath());
+    QList<quint32> before;
+    bool processesKnown = readsLive;
+    if (readsLive && WineServer::isRunning(prefixPath)) {
+        try {
+            for (const RegistryProgram::Process& running : RegistryProgram::processes(prefixPath))
+                before << running.id;
+        } catch (const KestrinError&) {
+            processesKnown = false;
+        }
+    }
     process.start();
     if (!process.waitForStarted()) {
         outcome.failure = QStringLiteral("Wine could not be started: ") + process.errorString();
@@ -205,14 +237,66 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
     else
         outcome.failure = failureText(messages, target, launcher32, outcome.programMissing);
 
-    // Wine writes the registry files when its server ends; a re-read before that sees old files.
+    if (processesKnown && outcome.started)
+        waitForStartedPrograms(prefixPath, before, progress, outcome);
+    else
+        waitForRegistrySave(prefixPath, progress, outcome);
+    // What was read through Wine before the run says nothing of what the run changed.
+    HiveFile::forgetLiveContents();
+    return outcome;
+}
+
+void WineLauncher::waitForStartedPrograms(const QString& prefixPath, const QList<quint32>& before,
+                                          const Progress& progress, Outcome& outcome) const
+{
+    if (!WineServer::isRunning(prefixPath))
+        return;
+    if (progress)
+        progress(waitingForProgramsText());
+    QStringList started;
+    QElapsedTimer lastLook;
+    bool lookFailed = false;
+    waitProcessingEvents(
+        [&] {
+            if (!WineServer::isRunning(prefixPath)) {
+                started.clear();
+                return true;
+            }
+            // A look starts Wine once, about a tenth of a second: once a second is enough.
+            if (lastLook.isValid() && !lastLook.hasExpired(1000))
+                return false;
+            lastLook.start();
+            try {
+                started.clear();
+                for (const RegistryProgram::Process& running : RegistryProgram::processes(prefixPath)) {
+                    if (!before.contains(running.id) && !isWineService(running.exeName))
+                        started << running.exeName;
+                }
+            } catch (const KestrinError&) {
+                lookFailed = true;
+                return true;
+            }
+            return started.isEmpty();
+        },
+        QDeadlineTimer(m_programsWaitMs));
+    if (lookFailed) {
+        waitForRegistrySave(prefixPath, progress, outcome);
+        return;
+    }
+    started.removeDuplicates();
+    outcome.stillRunning = started;
+}
+
+void WineLauncher::waitForRegistrySave(const QString& prefixPath, const Progress& progress, Outcome& outcome) const
+{
+    // Read from the files alone, the registry is as the uninstall left it only once the server has
+    // ended and written it.
     if (WineServer::isRunning(prefixPath)) {
         if (progress)
             progress(savingRegistryText());
         waitProcessingEvents([&] { return !WineServer::isRunning(prefixPath); }, QDeadlineTimer(m_registryWaitMs));
     }
     outcome.registryOnDisk = !WineServer::isRunning(prefixPath);
-    return outcome;
 }
 
 bool WineLauncher::start(const QString& prefixPath, const QString& commandLine)

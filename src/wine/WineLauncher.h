@@ -13,8 +13,12 @@ struct PrefixWine;
 class WineLauncher : public CommandLauncher
 {
 public:
-    // After the process ends, how long to wait for the prefix's wineserver to save the registry.
-    explicit WineLauncher(int registryWaitMs = 30000) : m_registryWaitMs(registryWaitMs) {}
+    // After the process ends, how long to wait for the Windows programs it started (an NSIS or Inno
+    // uninstaller runs a copy of itself and ends at once) and, when the registry is read from the
+    // files only, for the prefix's wineserver to save it.
+    explicit WineLauncher(int registryWaitMs = 30000, int programsWaitMs = 600000)
+        : m_registryWaitMs(registryWaitMs), m_programsWaitMs(programsWaitMs)
+    {}
 
     Outcome RunAndWait(const QString& prefixPath, const QString& commandLine, const Progress& progress) override;
     bool start(const QString& prefixPath, const QString& commandLine) override;
@@ -37,8 +41,12 @@ public:
     static QString lineVariable();
     static QString encodeLine(const QString& commandLine);
 
-    // The progress text while Wine writes the registry.
+    // The progress texts while Kestrin waits for the programs the run started, and for Wine to
+    // write the registry.
+    static QString waitingForProgramsText();
     static QString savingRegistryText();
+    // Wine's own programs, which run as long as its server does: never waited for.
+    static bool isWineService(const QString& exeName);
 
     // Why a run did not start, in words a user can act on, from what the launcher and Wine wrote on
     // stderr. `missing` is set when the program is not there, the one case where the entry is stale.
@@ -50,5 +58,11 @@ private:
     static QProcessEnvironment environmentFor(const QString& prefixPath, const QString& commandLine,
                                               const PrefixWine& wine);
 
+    // Waits for what the run started; `before` are the ids of the processes that ran before it.
+    void waitForStartedPrograms(const QString& prefixPath, const QList<quint32>& before, const Progress& progress,
+                                Outcome& outcome) const;
+    void waitForRegistrySave(const QString& prefixPath, const Progress& progress, Outcome& outcome) const;
+
     int m_registryWaitMs;
+    int m_programsWaitMs;
 };
