@@ -113,6 +113,18 @@ public:
         return {};
     }
 
+    // Runs `wineserver` with `option` ("-p" keeps a server up with no program, "-k" ends it and
+    // every program of the prefix); true when it ran.
+    bool wineserver(const QString& option) const
+    {
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WINEPREFIX"), path());
+        server.setProcessEnvironment(env);
+        server.start(QStringLiteral("wineserver"), {option});
+        return server.waitForFinished(30000) && server.exitStatus() == QProcess::NormalExit;
+    }
+
     bool waitForServerExit(int ms) const
     {
         const QDeadlineTimer deadline(ms);

@@ -460,6 +460,8 @@ void TestCommandLine::quietUninstallUnderWine()
     QVERIFY2(
         log.contains("\r\nUninstalling demo reg entry\r\nUninstall OK. Uninstaller removed program from list.\r\n"),
         log.constData());
+    // The run judged through Wine; the files hold the outcome once its server has saved them.
+    QVERIFY(wine.waitForServerExit(30000));
     RegistryAccess registry{WinePrefix(wine.path())};
     registry.RootKey(RegistryRoot::LocalMachine);
     QVERIFY(!registry.KeyExists(key));

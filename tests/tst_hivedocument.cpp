@@ -1,3 +1,4 @@
+#include "hive/HiveChanges.h"
 #include "hive/HiveDocument.h"
 #include "hive/HiveSyntax.h"
 
@@ -52,6 +53,8 @@ private Q_SLOTS:
     void readsUnreadKeysAfterASave();
     void readsKeysSpeltInOtherCases();
     void forgetsOnlyValuesWithoutChanges();
+    void changesComeToSteps_data();
+    void changesComeToSteps();
 };
 
 void TestHiveDocument::writesUnchangedFilesUnchanged_data()
@@ -571,6 +574,75 @@ void TestHiveDocument::forgetsOnlyValuesWithoutChanges()
     QVERIFY(baer->findValue(u"Comments"_s));
     QCOMPARE(baer->findValue(u"Comments"_s)->value, comment);
     QCOMPARE(dump(doc->root()), dump(HiveDocument::fromBytes(saved)->root()));
+}
+
+void TestHiveDocument::changesComeToSteps_data()
+{
+    // Each change is a line: "set KEY NAME=TEXT", "unset KEY NAME", "create KEY", "delete KEY".
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("nothing") << QStringList{} << QStringList{};
+    QTest::newRow("a value set to what it was") << QStringList{u"set A Keep=k"_s} << QStringList{};
+    QTest::newRow("a new and a changed value") << QStringList{u"set A New=n"_s, u"set A Keep=changed"_s}
+                                               << QStringList{u"set A Keep=changed"_s, u"set A New=n"_s};
+    QTest::newRow("a value deleted") << QStringList{u"unset A Old"_s} << QStringList{u"unset A Old"_s};
+    // Wine makes the keys between, as RegCreateKeyEx does.
+    QTest::newRow("keys made down a new path") << QStringList{u"create A\\B\\C"_s, u"set A\\B\\C V=v"_s}
+                                               << QStringList{u"create A\\B\\C"_s, u"set A\\B\\C V=v"_s};
+    QTest::newRow("a key with its subkeys deleted") << QStringList{u"delete A"_s} << QStringList{u"delete A"_s};
+    QTest::newRow("a subkey's change under a deleted key")
+        << QStringList{u"set A\\Sub S=x"_s, u"delete A"_s} << QStringList{u"delete A"_s};
+    // As a restore that replaces an entry does it: the old subkey and value must go.
+    QTest::newRow("a key deleted and made anew")
+        << QStringList{u"delete A"_s, u"create A"_s, u"set A Keep=k"_s, u"set A Fresh=f"_s}
+        << QStringList{u"set A Fresh=f"_s, u"unset A Old"_s, u"delete A\\Sub"_s};
+    QTest::newRow("names compared without case")
+        << QStringList{u"set a keep=k"_s, u"set A\\SUB S=x"_s} << QStringList{u"set A\\Sub S=x"_s};
+}
+
+void TestHiveDocument::changesComeToSteps()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(QStringList, steps);
+    auto doc = HiveDocument::fromBytes("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n"
+                                       "#arch=win64\n\n[Software\\\\A] 1700000000\n\"Keep\"=\"k\"\n\"Old\"=\"o\"\n\n"
+                                       "[Software\\\\A\\\\Sub] 1700000000\n\"S\"=\"s\"\n");
+    const auto key = [](const QString& relative) {
+        return path(u"Software\\"_s + relative);
+    };
+    for (const QString& change : std::as_const(changes)) {
+        const QStringList words = change.split(u' ');
+        const QStringList at = key(words.at(1));
+        if (words.at(0) == u"set") {
+            const QString name = words.at(2).section(u'=', 0, 0);
+            doc->setValue(doc->createKey(at), name, RegistryValue::fromString(words.at(2).section(u'=', 1)));
+        } else if (words.at(0) == u"unset") {
+            QVERIFY(doc->deleteValue(doc->findKey(at), words.at(2)));
+        } else if (words.at(0) == u"create") {
+            doc->createKey(at);
+        } else {
+            doc->deleteKey(doc->findKey(at));
+        }
+    }
+    QStringList seen;
+    for (const HiveChange& step : changesOf(*doc)) {
+        const QString where = step.key.mid(1).join(u'\\');
+        switch (step.kind) {
+        case HiveChange::Kind::CreateKey:
+            seen << u"create "_s + where;
+            break;
+        case HiveChange::Kind::SetValue:
+            seen << u"set "_s + where + u' ' + step.name + u'=' + step.value.toText();
+            break;
+        case HiveChange::Kind::DeleteValue:
+            seen << u"unset "_s + where + u' ' + step.name;
+            break;
+        case HiveChange::Kind::DeleteKey:
+            seen << u"delete "_s + where;
+            break;
+        }
+    }
+    QCOMPARE(seen, steps);
 }
 
 QTEST_GUILESS_MAIN(TestHiveDocument)

@@ -3,15 +3,20 @@
 #include "base/Clock.h"
 #include "controls/MessageBox.h"
 #include "controls/TuduButton.h"
+#include "hive/EntryTrash.h"
+#include "hive/HiveDocument.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
 #include "mainwindow/TfKestrin.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfUninstall.h"
+#include "wine/RegistryProgram.h"
 #include "wine/WineLauncher.h"
+#include "wine/WineLiveHive.h"
 
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -23,10 +28,43 @@ const QByteArray header = "Kestrin Uninstall Log \r\nContains information about 
                           "from your computer\r\n\r\n";
 const QByteArray stamp = "\r\n5/3/2003 9:7:3\r\n";
 
+// Reads and writes go through Wine while its server runs, for as long as one lives.
+struct LiveHiveInUse
+{
+    WineLiveHive live;
+    LiveHiveInUse() { LiveHive::setInstance(&live); }
+    ~LiveHiveInUse() { LiveHive::setInstance(nullptr); }
+    LiveHiveInUse(const LiveHiveInUse&) = delete;
+    LiveHiveInUse& operator=(const LiveHiveInUse&) = delete;
+};
+
+// Every value of a hive's text as "key|name|type|data", the keys at or under `except` left out.
+QStringList valuesExcept(const QByteArray& hiveText, const QString& except)
+{
+    const std::unique_ptr<HiveDocument> doc = HiveDocument::fromBytes(hiveText);
+    QStringList all;
+    std::vector<const HiveKey*> pending{&doc->root()};
+    while (!pending.empty()) {
+        const HiveKey* key = pending.back();
+        pending.pop_back();
+        const QString path = key->path().join(u'\\');
+        if (!except.isEmpty() && path.compare(except, Qt::CaseInsensitive) == 0)
+            continue;
+        for (const HiveValue& value : key->values())
+            all << path + u'|' + value.name + u'|' + QString::number(value.value.type) + u'|' +
+                       QString::fromLatin1(value.value.data.toHex());
+        for (const auto& subkey : key->subkeys())
+            pending.push_back(subkey.get());
+    }
+    all.sort();
+    return all;
+}
+
 } // namespace
 
 // The whole road under a real Wine: the runner starts the stored command line through the
-// launcher, waits for Wine to write the registry, and judges from the files.
+// launcher, waits for Wine to write the registry, and judges from the files; or, while Wine runs
+// and a LiveHive serves, waits for what the uninstall started and judges through Wine.
 class TestUninstallWine : public QObject
 {
     Q_OBJECT
@@ -40,6 +78,9 @@ private slots:
     void uninstallerThatCannotRun_data();
     void uninstallerThatCannotRun();
     void runningWineHoldsBackVerificationAndDeletion();
+    void changesGoThroughRunningWine_data();
+    void changesGoThroughRunningWine();
+    void nsisUninstallWhileAProgramStaysOpen();
 
 private:
     void addEntry(const QString& subkey, const QString& name, const QString& command);
@@ -47,6 +88,9 @@ private:
     QByteArray logBytes() const;
     QByteArray systemReg() const;
     void startLingering();
+    // Keeps the prefix's wineserver up: with `wineserver -p`, or with a Windows program left open.
+    void keepWineUp(bool programOpen);
+    QByteArray liveMachineHive() const;
 
     ScratchWinePrefix m_prefix;
     QString m_notReady;
@@ -114,6 +158,24 @@ void TestUninstallWine::startLingering()
     QVERIFY(launcher.start(m_prefix.path(), u"C:\\Linger\\linger.exe --linger"_s));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_prefix.driveC(u"Linger/linger.exe.cmdline"_s)), 30000);
     QVERIFY(WineServer::isRunning(m_prefix.path()));
+}
+
+void TestUninstallWine::keepWineUp(bool programOpen)
+{
+    if (programOpen) {
+        QVERIFY(m_prefix.put(QStringLiteral(KESTRIN_ECHO_EXE), u"Stay/stay.exe"_s));
+        QFile::remove(m_prefix.driveC(u"Stay/stay.exe.cmdline"_s));
+        QVERIFY(WineLauncher().start(m_prefix.path(), u"C:\\Stay\\stay.exe --stay"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_prefix.driveC(u"Stay/stay.exe.cmdline"_s)), 30000);
+    } else {
+        QVERIFY(m_prefix.wineserver(u"-p"_s));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(WineServer::isRunning(m_prefix.path()), 10000);
+}
+
+QByteArray TestUninstallWine::liveMachineHive() const
+{
+    return RegistryProgram::save(m_prefix.path(), RegistryProgram::Root::LocalMachine);
 }
 
 void TestUninstallWine::uninstallerRemovesItsOwnEntry()
@@ -268,6 +330,96 @@ void TestUninstallWine::runningWineHoldsBackVerificationAndDeletion()
     QTest::mouseClick(window.buUninstall, Qt::LeftButton); // CLEAN-UP
     QVERIFY(!systemReg().contains("Uninstall\\\\KStale]"));
     QVERIFY(logBytes().endsWith("Deleting entry KStale Program\r\nDeleted OK.\r\n"));
+}
+
+void TestUninstallWine::changesGoThroughRunningWine_data()
+{
+    QTest::addColumn<bool>("programOpen");
+    QTest::newRow("wineserver -p") << false;
+    QTest::newRow("a Windows program left open") << true;
+}
+
+void TestUninstallWine::changesGoThroughRunningWine()
+{
+    QFETCH(bool, programOpen);
+    const LiveHiveInUse live;
+    const auto endWine = qScopeGuard([this] { m_prefix.wineserver(u"-k"_s); });
+    keepWineUp(programOpen);
+    const QString entry = uninstallKey + u"KLive"_s;
+    const QByteArray before = liveMachineHive();
+    const QStringList kept{entry + u"|DisplayName|1|"_s +
+                               QString::fromLatin1(RegistryValue::fromString(u"KLive Ü"_s).data.toHex()),
+                           entry + u"|UninstallString|1|"_s +
+                               QString::fromLatin1(RegistryValue::fromString(u"C:\\KLive\\un.exe"_s).data.toHex())};
+    const auto entryValues = [&entry](const QByteArray& text) {
+        QStringList values = valuesExcept(text, QString());
+        values.removeIf([&entry](const QString& line) { return !line.startsWith(entry + u'|'); });
+        return values;
+    };
+
+    // New Program and the editor's OK: a key, its values, one of them deleted again.
+    RegistryAccess registry{WinePrefix(m_prefix.path())};
+    registry.RootKey(RegistryRoot::LocalMachine);
+    QVERIFY(registry.OpenKey(entry, true));
+    registry.WriteString(u"DisplayName"_s, u"KLive Ü"_s);
+    registry.WriteString(u"UninstallString"_s, u"C:\\KLive\\un.exe"_s);
+    registry.WriteString(u"Comments"_s, u"gone soon"_s);
+    QVERIFY(registry.DeleteValue(u"Comments"_s));
+    QCOMPARE(entryValues(liveMachineHive()), kept);
+    QCOMPARE(registry.ReadString(u"DisplayName"_s), u"KLive Ü"_s);
+
+    // Delete From List: a record of the entry first, in Wine's own text; RESTORE brings it back.
+    registry.CloseKey();
+    QVERIFY(registry.DeleteKey(entry));
+    QVERIFY(entryValues(liveMachineHive()).isEmpty());
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix.path());
+    const auto deleted = std::find_if(records.begin(), records.end(), [&entry](const TrashRecord& record) {
+        return record.action == u"deleted" && record.key == entry;
+    });
+    QVERIFY(deleted != records.end());
+    QVERIFY2(deleted->text.contains("\"UninstallString\"=\"C:\\\\KLive\\\\un.exe\""), deleted->text.constData());
+    EntryTrash::restore(m_prefix.path(), deleted->id, false);
+    const QByteArray after = liveMachineHive();
+    QCOMPARE(entryValues(after), kept);
+
+    // Nothing else changed: not in the server, and not in system.reg once the server has saved it.
+    QCOMPARE(valuesExcept(after, entry), valuesExcept(before, entry));
+    QVERIFY(WineServer::isRunning(m_prefix.path()));
+    QVERIFY(m_prefix.wineserver(u"-k"_s));
+    QVERIFY(m_prefix.waitForServerExit(30000));
+    QCOMPARE(entryValues(systemReg()), kept);
+    QCOMPARE(valuesExcept(systemReg(), entry), valuesExcept(before, entry));
+    QVERIFY(registry.DeleteKey(entry));
+}
+
+void TestUninstallWine::nsisUninstallWhileAProgramStaysOpen()
+{
+    if (!ScratchWinePrefix::canBuildNsis())
+        QSKIP("makensis is not installed");
+    const QString error = m_prefix.installNsisApp(QStringLiteral(KESTRIN_NSIS_SCRIPT), m_work->path());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const LiveHiveInUse live;
+    const auto endWine = qScopeGuard([this] { m_prefix.wineserver(u"-k"_s); });
+    keepWineUp(true);
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KNsisApp"_s));
+    QVERIFY(main.selectedIndex() >= 0);
+
+    // The uninstaller runs a copy of itself and its first process ends at once: the copy is waited
+    // for, the program left open is not, and CONTINUE reads the outcome through Wine.
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::AwaitingConfirmation);
+    QVERIFY2(!window.lUnTip->text().contains(u"still running"_s), qPrintable(window.lUnTip->text()));
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::Removed);
+    QCOMPARE(logBytes(), header + stamp + "Uninstalling K NSIS App\r\n" + sLogUninstallOK.toLatin1() + "\r\n");
+    QVERIFY(MessageBox::recorded().isEmpty());
+    QVERIFY(WineServer::isRunning(m_prefix.path()));
+    const QList<RegistryProgram::Process> running = RegistryProgram::processes(m_prefix.path());
+    QVERIFY(std::any_of(running.begin(), running.end(),
+                        [](const RegistryProgram::Process& process) { return process.exeName == u"stay.exe"; }));
 }
 
 QTEST_MAIN(TestUninstallWine)

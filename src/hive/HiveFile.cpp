@@ -271,7 +271,7 @@ LiveHive* HiveFile::liveHive(bool fresh)
         return nullptr;
     static constexpr int RememberedMs = 250;
     if (fresh || !m_servedChecked.isValid() || m_servedChecked.hasExpired(RememberedMs)) {
-        m_served = WineServer::isRunning(prefixPath());
+        m_served = WineServer::isReachable(prefixPath());
         m_servedChecked.start();
     }
     return m_served ? live : nullptr;

@@ -1,5 +1,9 @@
 #include "hive/LiveHive.h"
 
+#include "prefix/WineServer.h"
+
+#include <QFileInfo>
+
 namespace {
 
 LiveHive* current = nullptr;
@@ -10,7 +14,7 @@ LiveHive::~LiveHive() = default;
 
 bool LiveHive::reaches(const QString& hivePath)
 {
-    return current && current->serves(hivePath);
+    return current && current->serves(hivePath) && WineServer::isReachable(QFileInfo(hivePath).absolutePath());
 }
 
 LiveHive* LiveHive::instance()

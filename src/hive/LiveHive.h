@@ -26,7 +26,8 @@ public:
     // are put back (keys deleted are not: callers keep a copy first) and KestrinError says why.
     virtual void apply(const QString& hivePath, const std::vector<HiveChange>& changes) = 0;
 
-    // Whether the process's LiveHive serves the hive at `hivePath`.
+    // Whether the process's LiveHive serves the hive at `hivePath` and a wineserver that Wine would
+    // reach serves its prefix now.
     static bool reaches(const QString& hivePath);
 
     // The one of the process; null when there is none. setInstance() does not take ownership.

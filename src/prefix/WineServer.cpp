@@ -108,6 +108,16 @@ bool isRunning(const QString& prefixPath)
     return serverProcessFound(prefixPath);
 }
 
+bool isReachable(const QString& prefixPath)
+{
+    const QStringList locks = lockFileCandidates(prefixPath);
+    for (const QString& lock : locks) {
+        if (lockIsHeld(lock) && QFileInfo::exists(QFileInfo(lock).dir().filePath(QStringLiteral("socket"))))
+            return true;
+    }
+    return false;
+}
+
 } // namespace WineServer
 
 WineRunningError::WineRunningError(const QString& prefixPath)

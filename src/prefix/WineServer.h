@@ -24,6 +24,10 @@ bool serverProcessFound(const QString& prefixPath, const QString& procRoot = QSt
 // True when some process holds the write lock on one of the lock files, or a server process of
 // the prefix is found. Looks only: creates nothing.
 bool isRunning(const QString& prefixPath);
+// True when a server runs that a Wine started by us would talk to: its lock is held in one of our
+// candidate folders, with its socket beside it. A server found only as a process, or a lock held
+// without a socket, is not: a Wine of ours would start a second server for the same prefix.
+bool isReachable(const QString& prefixPath);
 
 } // namespace WineServer
 

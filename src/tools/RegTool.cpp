@@ -5,7 +5,9 @@
 #include "base/KestrinError.h"
 #include "hive/EntryTrash.h"
 #include "hive/HiveFile.h"
+#include "hive/LiveHive.h"
 #include "inventory/RegistryAccess.h"
+#include "prefix/WineServer.h"
 
 #include <QFileInfo>
 
@@ -130,6 +132,11 @@ void RegTool::query(const RegCommand& command)
 {
     RegistryAccess registry(m_prefix);
     openForReading(registry, command);
+    if (WineServer::isRunning(m_prefix.path()) && !LiveHive::reaches(m_prefix.systemHivePath())) {
+        // Read from the files alone: Wine keeps the registry in memory and saves it only now and then.
+        print(m_err, QStringLiteral("kestrin-reg: Wine is running in this prefix: changes it made in the last 30 "
+                                    "seconds may not be shown.\n"));
+    }
 
     const auto valueLine = [](const QString& name, const RegistryValue& value) -> QString {
         return QStringLiteral("    ") + displayName(name) + QStringLiteral("    ") +

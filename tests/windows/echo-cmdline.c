@@ -1,6 +1,7 @@
 /* Test program: writes the command line it received, as UTF-16LE without terminator, to the file
  * named like itself with ".cmdline" appended, then exits with status 7. With "--linger" anywhere
- * in the line it stays five seconds before ending, keeping the prefix's wineserver alive. */
+ * in the line it stays five seconds before ending, keeping the prefix's wineserver alive; with
+ * "--stay" two minutes, as a program the user left open (`wineserver -k` ends it). */
 #include <windows.h>
 
 int main(void)
@@ -17,14 +18,17 @@ int main(void)
     DWORD written = 0;
     BOOL ok = WriteFile(file, line, (DWORD)(lstrlenW(line) * sizeof(WCHAR)), &written, NULL);
     CloseHandle(file);
-    static const WCHAR linger[] = L"--linger";
+    static const WCHAR* const waits[] = {L"--linger", L"--stay"};
+    static const DWORD waitMs[] = {5000, 120000};
     for (const WCHAR* p = line; *p; ++p) {
-        int k = 0;
-        while (linger[k] && p[k] == linger[k])
-            ++k;
-        if (!linger[k]) {
-            Sleep(5000);
-            break;
+        for (int w = 0; w < 2; ++w) {
+            int k = 0;
+            while (waits[w][k] && p[k] == waits[w][k])
+                ++k;
+            if (!waits[w][k]) {
+                Sleep(waitMs[w]);
+                return ok ? 7 : 3;
+            }
         }
     }
     return ok ? 7 : 3;
