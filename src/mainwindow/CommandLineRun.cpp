@@ -135,6 +135,10 @@ void TfKestrin::QuietUninstall()
         log.AppendToLog(UninstallLog::timeStampRecord());
         log.AppendToLog(QStringLiteral("Uninstalling ") + name + lineEnd);
         log.AppendToLog((removed ? sLogUninstallOK : sLogUninstallFailed) + lineEnd);
+        if (!outcome.stillRunning.isEmpty()) {
+            printError(QStringLiteral("Stopped waiting for the uninstaller of \"%1\"; still running: %2.")
+                           .arg(name, outcome.stillRunning.join(QStringLiteral(", "))));
+        }
         if (!outcome.started) {
             printError(QStringLiteral("The uninstaller of \"%1\" did not run: %2").arg(name, outcome.failure));
             noteFailure(CommandLine::ExitNotStarted);
