@@ -578,7 +578,8 @@ void TestHiveDocument::forgetsOnlyValuesWithoutChanges()
 
 void TestHiveDocument::changesComeToSteps_data()
 {
-    // Each change is a line: "set KEY NAME=TEXT", "unset KEY NAME", "create KEY", "delete KEY".
+    // Each change is a line: "set KEY NAME=TEXT" ("expand" for an expandable string), "unset KEY NAME",
+    // "create KEY", "delete KEY".
     QTest::addColumn<QStringList>("changes");
     QTest::addColumn<QStringList>("steps");
     QTest::newRow("nothing") << QStringList{} << QStringList{};
@@ -596,6 +597,8 @@ void TestHiveDocument::changesComeToSteps_data()
     QTest::newRow("a key deleted and made anew")
         << QStringList{u"delete A"_s, u"create A"_s, u"set A Keep=k"_s, u"set A Fresh=f"_s}
         << QStringList{u"set A Fresh=f"_s, u"unset A Old"_s, u"delete A\\Sub"_s};
+    QTest::newRow("the same text, another type") << QStringList{u"expand A Keep=k"_s} << QStringList{u"set A Keep=k"_s};
+    QTest::newRow("the default value") << QStringList{u"set A =d"_s} << QStringList{u"set A =d"_s};
     QTest::newRow("names compared without case")
         << QStringList{u"set a keep=k"_s, u"set A\\SUB S=x"_s} << QStringList{u"set A\\Sub S=x"_s};
 }
@@ -613,9 +616,10 @@ void TestHiveDocument::changesComeToSteps()
     for (const QString& change : std::as_const(changes)) {
         const QStringList words = change.split(u' ');
         const QStringList at = key(words.at(1));
-        if (words.at(0) == u"set") {
+        if (words.at(0) == u"set" || words.at(0) == u"expand") {
             const QString name = words.at(2).section(u'=', 0, 0);
-            doc->setValue(doc->createKey(at), name, RegistryValue::fromString(words.at(2).section(u'=', 1)));
+            const quint32 type = words.at(0) == u"set" ? RegType::Sz : RegType::ExpandSz;
+            doc->setValue(doc->createKey(at), name, RegistryValue::fromString(words.at(2).section(u'=', 1), type));
         } else if (words.at(0) == u"unset") {
             QVERIFY(doc->deleteValue(doc->findKey(at), words.at(2)));
         } else if (words.at(0) == u"create") {

@@ -3,11 +3,14 @@
 
 #include "base/KestrinError.h"
 #include "hive/HiveFile.h"
+#include "hive/LiveHive.h"
 #include "prefix/WineServer.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <functional>
 
 #include <csignal>
 #include <fcntl.h>
@@ -21,6 +24,37 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QStringList fooKey{u"Software"_s, u"Foo"_s};
+
+// A running Wine as the hive layer sees it: what it holds is the file's text, and the steps it is
+// asked to take are kept.
+class FakeLiveHive : public LiveHive
+{
+public:
+    FakeLiveHive() { LiveHive::setInstance(this); }
+    ~FakeLiveHive() override { LiveHive::setInstance(nullptr); }
+    bool serves(const QString& hivePath) const override { return hivePath.endsWith(u"/system.reg"_s); }
+    bool serverReachable(const QString&) const override { return reachable; }
+    QByteArray read(const QString& hivePath) override
+    {
+        ++reads;
+        if (onRead)
+            onRead();
+        if (failRead)
+            throw KestrinError(u"Wine did not answer"_s);
+        QFile file(hivePath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void apply(const QString&, const std::vector<HiveChange>& changes) override
+    {
+        applied.insert(applied.end(), changes.begin(), changes.end());
+    }
+
+    bool reachable = true;
+    bool failRead = false;
+    std::function<void()> onRead;
+    int reads = 0;
+    std::vector<HiveChange> applied;
+};
 
 void setFoo(HiveFile& hive, const QString& value)
 {
@@ -61,6 +95,8 @@ private Q_SLOTS:
     void neverWritesAFileThatIsNotAHive();
     void createsAMissingHiveAsWineWould();
     void refusesWritesWhileWineServes();
+    void changesGoThroughARunningWine_data();
+    void changesGoThroughARunningWine();
     void findsDebiansServerFolder();
     void findsAServerByItsWorkingFolder();
     void writeBatchIsOneSave();
@@ -404,6 +440,51 @@ void TestHiveFile::refusesHivesThatAreNotRegularFiles()
     QVERIFY_THROWS_EXCEPTION(KestrinError, setFoo(*hive, u"x"_s));
     QFileInfo after(fifo);
     QVERIFY(!after.isFile()); // still the FIFO, not replaced
+}
+
+void TestHiveFile::changesGoThroughARunningWine_data()
+{
+    QTest::addColumn<int>("trouble"); // 0 none, 1 the read through Wine fails, 2 Wine stops before the save
+    QTest::newRow("through Wine") << 0;
+    QTest::newRow("a read that fails is no ground for a change") << 1;
+    QTest::newRow("Wine stops between the read and the save") << 2;
+}
+
+void TestHiveFile::changesGoThroughARunningWine()
+{
+    QFETCH(int, trouble);
+    TestPrefix prefix;
+    QVERIFY(prefix.copyFixtureHives());
+    const QByteArray original = prefix.read(u"system.reg"_s);
+    auto hive = HiveFile::open(prefix.file(u"system.reg"_s));
+    FakeLiveHive live;
+    live.failRead = trouble == 1;
+    if (trouble == 2)
+        live.onRead = [&live] {
+            live.reachable = false;
+        };
+    QString message;
+    try {
+        setFoo(*hive, u"live"_s);
+    } catch (const KestrinError& e) {
+        message = e.message();
+    }
+    // The file is never written while Wine serves the prefix.
+    QCOMPARE(prefix.read(u"system.reg"_s), original);
+    QCOMPARE(live.reads, 1);
+    if (trouble != 0) {
+        QVERIFY(live.applied.empty());
+        QVERIFY2(message.contains(trouble == 1 ? u"Wine did not answer"_s : u"Wine stopped"_s), qPrintable(message));
+        return;
+    }
+    QVERIFY2(message.isEmpty(), qPrintable(message));
+    const std::vector<HiveChange> steps{
+        {HiveChange::Kind::CreateKey, fooKey, {}, {}},
+        {HiveChange::Kind::SetValue, fooKey, u"V"_s, RegistryValue::fromString(u"live"_s)}};
+    QVERIFY(live.applied == steps);
+    // What Wine holds is read anew after the change.
+    hive->current();
+    QCOMPARE(live.reads, 2);
 }
 
 QTEST_GUILESS_MAIN(TestHiveFile)

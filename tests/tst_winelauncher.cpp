@@ -1,6 +1,7 @@
 #include "ScratchWinePrefix.h"
 
 #include "wine/LaunchTarget.h"
+#include "wine/RegistryProgram.h"
 #include "wine/WineLauncher.h"
 
 #include <QElapsedTimer>
@@ -14,6 +15,8 @@ class TestWineLauncher : public QObject
 
 private slots:
     void initTestCase();
+    void registryRequests();
+    void registryProcesses();
     void encodeLine_data();
     void encodeLine();
     void withoutWine();
@@ -339,6 +342,48 @@ void TestWineLauncher::boundedWaitForRunningWine()
     QCOMPARE(progress, QStringList{WineLauncher::savingRegistryText()});
     QVERIFY2(waited >= 1500, qPrintable(QString::number(waited)));
     QVERIFY(m_prefix.waitForServerExit(30000));
+}
+
+void TestWineLauncher::registryRequests()
+{
+    // The default value, a name beyond the first plane, no data, and a key deleted.
+    const QStringList key{QStringLiteral("Software"), QStringLiteral("K")};
+    std::vector<HiveChange> changes{
+        {HiveChange::Kind::CreateKey, key, {}, {}},
+        {HiveChange::Kind::SetValue, key, {}, RegistryValue::fromString(QStringLiteral("a"))},
+        {HiveChange::Kind::SetValue, key, QString::fromUtf8("\xF0\x9F\x98\x80"), RegistryValue::fromBinary({}, 0)},
+        {HiveChange::Kind::DeleteValue, key, QStringLiteral("x"), {}},
+        {HiveChange::Kind::DeleteKey, key, {}, {}},
+    };
+    // "Software\K" as UTF-16LE, in hexadecimal.
+    QCOMPARE(RegistryProgram::requestLines(RegistryProgram::Root::CurrentUser, changes),
+             QByteArray("create-key HKCU 53006f006600740077006100720065005c004b00\n"
+                        "set HKCU 53006f006600740077006100720065005c004b00 - 1 61000000\n"
+                        "set HKCU 53006f006600740077006100720065005c004b00 3dd800de 0 -\n"
+                        "delete-value HKCU 53006f006600740077006100720065005c004b00 7800\n"
+                        "delete-key HKCU 53006f006600740077006100720065005c004b00\n"));
+}
+
+void TestWineLauncher::registryProcesses()
+{
+    const auto line = [](int id, int parent, const QString& name) -> QByteArray {
+        QByteArray units;
+        for (const QChar c : name) {
+            units += char(c.unicode() & 0xFF);
+            units += char(c.unicode() >> 8);
+        }
+        return "process " + QByteArray::number(id) + ' ' + QByteArray::number(parent) + ' ' + units.toHex() + '\n';
+    };
+    // Our run under Proton: steam.exe started it, start.exe started that; a console came with it.
+    const QByteArray answer =
+        QByteArray() + line(8, 0, u"services.exe"_qs) + line(20, 8, u"explorer.exe"_qs) + line(30, 0, u"start.exe"_qs) +
+        line(31, 30, u"notepad.exe"_qs) + line(40, 0, u"start.exe"_qs) + line(41, 40, u"steam.exe"_qs) +
+        line(42, 41, u"kestrin-registry-win64.exe"_qs) + line(43, 42, u"conhost.exe"_qs) + "process bad line\nok\n";
+    QStringList names;
+    for (const RegistryProgram::Process& process : RegistryProgram::parseProcesses(answer))
+        names << process.exeName + u':' + QString::number(process.id);
+    QCOMPARE(names,
+             QStringList({u"services.exe:8"_qs, u"explorer.exe:20"_qs, u"start.exe:30"_qs, u"notepad.exe:31"_qs}));
 }
 
 QTEST_GUILESS_MAIN(TestWineLauncher)

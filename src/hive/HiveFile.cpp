@@ -247,7 +247,7 @@ bool HiveFile::checkedInThisBatch()
     return batchDepth > 0 && m_checkedGeneration == batchGeneration;
 }
 
-void HiveFile::reloadLive(LiveHive& live)
+void HiveFile::reloadLive(LiveHive& live, bool forChange)
 {
     try {
         QByteArray bytes = live.read(m_path);
@@ -257,8 +257,12 @@ void HiveFile::reloadLive(LiveHive& live)
         m_live = true;
         m_liveRead.start();
     } catch (const KestrinError&) {
-        // Wine did not answer: the file as the server last saved it is the best there is to read. A
-        // change still goes to the server, which then says what is wrong.
+        m_liveFailed.start();
+        if (forChange) {
+            m_loaded = false;
+            throw;
+        }
+        // Wine did not answer: the file as the server last saved it is the best there is to read.
         reload(identityOnDisk());
         m_live = false;
     }
@@ -271,7 +275,7 @@ LiveHive* HiveFile::liveHive(bool fresh)
         return nullptr;
     static constexpr int RememberedMs = 250;
     if (fresh || !m_servedChecked.isValid() || m_servedChecked.hasExpired(RememberedMs)) {
-        m_served = WineServer::isReachable(prefixPath());
+        m_served = live->serverReachable(prefixPath());
         m_servedChecked.start();
     }
     return m_served ? live : nullptr;
@@ -279,10 +283,12 @@ LiveHive* HiveFile::liveHive(bool fresh)
 
 void HiveFile::refresh(bool fresh)
 {
-    if (LiveHive* live = liveHive(fresh)) {
+    LiveHive* live = liveHive(fresh);
+    const bool failedJustNow = m_liveFailed.isValid() && !m_liveFailed.hasExpired(LiveReadMaxAgeMs);
+    if (live && (fresh || !failedJustNow)) {
         // Only called once per batch inside one: a scan reads what the server holds as it begins.
         if (fresh || batchDepth > 0 || !m_loaded || !m_live || m_liveRead.hasExpired(LiveReadMaxAgeMs))
-            reloadLive(*live);
+            reloadLive(*live, fresh);
     } else {
         // Contents read from a server that has gone are read again: it saved its registry on leaving.
         const Identity now = identityOnDisk();
@@ -401,6 +407,11 @@ void HiveFile::save()
         saveLive(*live);
         return;
     }
+    // Read from a server that has gone since: what it saved on leaving is not in these contents.
+    if (m_live)
+        throw KestrinError(QStringLiteral("Wine stopped in the prefix %1 while the change was being made, so "
+                                          "nothing was changed. Try again.")
+                               .arg(prefixPath()));
     // Only Wine may create system.reg: it records the prefix's architecture, and a prefix whose
     // system.reg Wine did not write itself is taken for a 32-bit one and stays broken.
     if (!m_identity.exists && QFileInfo(m_path).fileName() == QStringLiteral("system.reg")) {

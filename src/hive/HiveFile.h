@@ -121,7 +121,9 @@ private:
     // `fresh`: for a change, the server's registry is read anew however recently it was read.
     void refresh(bool fresh = false);
     void reload(const Identity& identity);
-    void reloadLive(LiveHive& live);
+    // `forChange`: a failure throws, since a change must not be built on the file the server will
+    // overwrite; otherwise the file is read instead, and Wine is not asked again for a moment.
+    void reloadLive(LiveHive& live, bool forChange);
     // The LiveHive that serves this file while a wineserver runs for its prefix; null otherwise.
     // Remembered for a moment, since looking costs a walk over /proc; `fresh` looks again.
     LiveHive* liveHive(bool fresh);
@@ -147,6 +149,7 @@ private:
     bool m_inWriteBatch = false; // taken into the running batch: the contents are not re-read
     bool m_live = false;         // the contents are the server's, read when m_liveRead started
     QElapsedTimer m_liveRead;
-    bool m_served = false; // what liveHive() found when m_servedChecked started
+    QElapsedTimer m_liveFailed; // when a read through Wine last failed
+    bool m_served = false;      // what liveHive() found when m_servedChecked started
     QElapsedTimer m_servedChecked;
 };

@@ -1,7 +1,5 @@
 #include "hive/LiveHive.h"
 
-#include "prefix/WineServer.h"
-
 #include <QFileInfo>
 
 namespace {
@@ -14,7 +12,7 @@ LiveHive::~LiveHive() = default;
 
 bool LiveHive::reaches(const QString& hivePath)
 {
-    return current && current->serves(hivePath) && WineServer::isReachable(QFileInfo(hivePath).absolutePath());
+    return current && current->serves(hivePath) && current->serverReachable(QFileInfo(hivePath).absolutePath());
 }
 
 LiveHive* LiveHive::instance()

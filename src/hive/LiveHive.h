@@ -20,6 +20,8 @@ public:
 
     // Whether the hive at `hivePath` (a file in its prefix's folder) can be reached this way.
     virtual bool serves(const QString& hivePath) const = 0;
+    // Whether a wineserver serves the prefix now that the Wine this runs would talk to.
+    virtual bool serverReachable(const QString& prefixPath) const = 0;
     // The hive's contents as the server holds them now, in Wine's file syntax. Throws KestrinError.
     virtual QByteArray read(const QString& hivePath) = 0;
     // Carries out `changes` in order. When one fails, the keys created and values changed before it

@@ -108,10 +108,13 @@ bool isRunning(const QString& prefixPath)
     return serverProcessFound(prefixPath);
 }
 
-bool isReachable(const QString& prefixPath)
+bool isReachable(const QString& prefixPath, Layout layout)
 {
+    const QString upstream = QStringLiteral("/tmp/.wine-") + QString::number(::getuid()) + QLatin1Char('/');
     const QStringList locks = lockFileCandidates(prefixPath);
     for (const QString& lock : locks) {
+        if (lock.startsWith(upstream) != (layout == Layout::Upstream))
+            continue;
         if (lockIsHeld(lock) && QFileInfo::exists(QFileInfo(lock).dir().filePath(QStringLiteral("socket"))))
             return true;
     }

@@ -24,10 +24,18 @@ bool serverProcessFound(const QString& prefixPath, const QString& procRoot = QSt
 // True when some process holds the write lock on one of the lock files, or a server process of
 // the prefix is found. Looks only: creates nothing.
 bool isRunning(const QString& prefixPath);
-// True when a server runs that a Wine started by us would talk to: its lock is held in one of our
-// candidate folders, with its socket beside it. A server found only as a process, or a lock held
-// without a socket, is not: a Wine of ours would start a second server for the same prefix.
-bool isReachable(const QString& prefixPath);
+// Where a Wine build keeps its server's folder: upstream Wine under /tmp/.wine-<uid>, Debian's
+// under /run/user/<uid>/wine or a folder named in <prefix>/wineserver.
+enum class Layout
+{
+    Upstream,
+    Debian,
+};
+// True when a server runs that a Wine of that layout would talk to: its lock is held in one of the
+// layout's folders, with its socket beside it. A server found only as a process, one in the other
+// layout's folders, or a lock held without a socket, is not: such a Wine would start a second
+// server for the same prefix.
+bool isReachable(const QString& prefixPath, Layout layout);
 
 } // namespace WineServer
 

@@ -68,9 +68,7 @@ QString askVersion(const QString& program)
         process.waitForFinished(200);
         return {};
     }
-    static const QRegularExpression version(QStringLiteral("^wine-(\\S+)"));
-    const QRegularExpressionMatch match = version.match(QString::fromLocal8Bit(process.readAllStandardOutput()));
-    return match.hasMatch() ? match.captured(1) : QString();
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
 } // namespace
@@ -110,6 +108,18 @@ PrefixWine PrefixWine::systemWine()
 }
 
 QString PrefixWine::versionOf(const QString& program)
+{
+    static const QRegularExpression version(QStringLiteral("^wine-(\\S+)"));
+    const QRegularExpressionMatch match = version.match(versionTextOf(program));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+bool PrefixWine::isDebianBuild(const QString& program)
+{
+    return versionTextOf(program).contains(QStringLiteral("(Debian"));
+}
+
+QString PrefixWine::versionTextOf(const QString& program)
 {
     if (program.isEmpty())
         return {};

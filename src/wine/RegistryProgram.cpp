@@ -13,6 +13,13 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <QHash>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace RegistryProgram {
@@ -49,8 +56,9 @@ struct Answer
     QByteArray output;
 };
 
-// One run of the program with `input` on its standard input.
-Answer run(const QString& prefixPath, const QByteArray& input)
+// One run of the program with `input` on its standard input. `changes`: a run that did not end may
+// still make them, which the message must say.
+Answer run(const QString& prefixPath, const QByteArray& input, int timeoutMs = TimeoutMs, bool changes = false)
 {
     const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
     if (!wine.found())
@@ -72,12 +80,15 @@ Answer run(const QString& prefixPath, const QByteArray& input)
         throw KestrinError(QStringLiteral("Wine could not be started: ") + process.errorString());
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(TimeoutMs)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
-        throw KestrinError(QStringLiteral("Wine did not answer within %1 seconds in the prefix %2.")
-                               .arg(TimeoutMs / 1000)
-                               .arg(prefixPath));
+        QString text = QStringLiteral("Wine did not answer within %1 seconds in the prefix %2.")
+                           .arg(timeoutMs / 1000)
+                           .arg(prefixPath);
+        if (changes)
+            text += QStringLiteral(" Whether the change was made is not known: look at the entry again.");
+        throw KestrinError(text);
     }
     Answer answer;
     answer.output = process.readAllStandardOutput();
@@ -111,6 +122,34 @@ QString hostTemporaryFolder(const QString& prefixPath)
     return prefixPath + QStringLiteral("/drive_c/windows/temp");
 }
 
+// Saved copies left by runs of ours that were killed: each is as large as the hive.
+void removeLeftovers(const QString& folder)
+{
+    static const QRegularExpression name(QStringLiteral("^kestrin-(\\d+)-\\d+\\.reg$"));
+    const QStringList files = QDir(folder).entryList({QStringLiteral("kestrin-*.reg")}, QDir::Files);
+    for (const QString& file : files) {
+        const QRegularExpressionMatch match = name.match(file);
+        if (match.hasMatch() && ::kill(pid_t(match.captured(1).toLongLong()), 0) != 0 && errno == ESRCH)
+            QFile::remove(QDir(folder).filePath(file));
+    }
+}
+
+// The saved copy, read only when it is a regular file of its own: no link followed, no FIFO waited on.
+QByteArray readSavedCopy(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw KestrinError(QStringLiteral("Could not read the registry Wine saved to %1.").arg(path));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        throw KestrinError(QStringLiteral("Could not read the registry Wine saved to %1.").arg(path));
+    return file.readAll();
+}
+
 } // namespace
 
 QString programFor(const QString& prefixPath)
@@ -125,11 +164,12 @@ QByteArray save(const QString& prefixPath, Root root)
     const QString folder = hostTemporaryFolder(prefixPath);
     if (!QDir().mkpath(folder))
         throw KestrinError(QStringLiteral("Could not make the folder %1.").arg(folder));
+    removeLeftovers(folder);
     static int counter = 0;
     const QString hostFile = QDir(folder).filePath(QStringLiteral("kestrin-%1-%2.reg").arg(::getpid()).arg(++counter));
-    QFile::remove(hostFile);
+    // A new file of our own: nothing planted under that name is followed or reused.
     QFile placeholder(hostFile);
-    if (!placeholder.open(QIODevice::WriteOnly))
+    if (!placeholder.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         throw KestrinError(QStringLiteral("Could not write %1: %2").arg(hostFile, placeholder.errorString()));
     placeholder.close();
     struct Remove
@@ -145,10 +185,11 @@ QByteArray save(const QString& prefixPath, Root root)
     if (answer.exitCode != 0 || !answer.output.startsWith("ok"))
         throw KestrinError(
             QStringLiteral("Wine could not read the registry of %1 (%2).").arg(prefixPath, failureOf(answer)));
-    QFile saved(hostFile);
-    if (!saved.open(QIODevice::ReadOnly))
-        throw KestrinError(QStringLiteral("Could not read %1: %2").arg(hostFile, saved.errorString()));
-    return saved.readAll();
+    QByteArray text = readSavedCopy(hostFile);
+    // A truncated or foreign file would read as an empty registry.
+    if (!text.startsWith("WINE REGISTRY Version 2"))
+        throw KestrinError(QStringLiteral("Wine saved no registry of %1 (%2 is not one).").arg(prefixPath, hostFile));
+    return text;
 }
 
 QByteArray requestLines(Root root, const std::vector<HiveChange>& changes)
@@ -181,14 +222,22 @@ void apply(const QString& prefixPath, Root root, const std::vector<HiveChange>& 
 {
     if (changes.empty())
         return;
-    const Answer answer = run(prefixPath, requestLines(root, changes));
+    const Answer answer = run(prefixPath, requestLines(root, changes), TimeoutMs, true);
     if (answer.exitCode == 0)
         return;
     QString text = QStringLiteral("Wine could not change the registry of %1 (%2).").arg(prefixPath, failureOf(answer));
-    if (answer.exitCode == ExitFailed)
-        text += QStringLiteral(" Nothing was changed.");
-    else if (answer.exitCode == ExitUndoIncomplete)
+    // Keys deleted are not put back by the program: they come last, so an "ok" answered for one before
+    // the failure means it stayed deleted.
+    const qsizetype done = answer.output.count("ok\n");
+    bool keysDeleted = false;
+    for (qsizetype i = 0; i < done && i < qsizetype(changes.size()); ++i)
+        keysDeleted = keysDeleted || changes[size_t(i)].kind == HiveChange::Kind::DeleteKey;
+    if (answer.exitCode == ExitUndoIncomplete)
         text += QStringLiteral(" Part of the change could not be taken back.");
+    else if (keysDeleted)
+        text += QStringLiteral(" The keys deleted before it stay deleted; the entry trash holds their entries.");
+    else if (answer.exitCode == ExitFailed)
+        text += QStringLiteral(" Nothing was changed.");
     throw KestrinError(text);
 }
 
@@ -211,17 +260,20 @@ QList<Process> parseProcesses(const QByteArray& answer)
             process.exeName += QChar(char16_t(quint8(units.at(i)) | (quint8(units.at(i + 1)) << 8)));
         all << process;
     }
-    // Our own run, the start.exe that Wine put before it and anything it started (a console) are
-    // not the prefix's.
+    // Our own run, what started it (Wine's start.exe, Proton's steam.exe) and anything it started (a
+    // console) are not the prefix's. Wine's services are never what started a run of ours.
+    QHash<quint32, const Process*> byId;
+    for (const Process& process : std::as_const(all))
+        byId.insert(process.id, &process);
     QList<quint32> ours;
     for (const Process& process : std::as_const(all)) {
-        if (process.exeName.startsWith(QStringLiteral("kestrin-registry-"), Qt::CaseInsensitive)) {
-            ours << process.id;
-            for (const Process& other : std::as_const(all)) {
-                if (other.id == process.parentId &&
-                    other.exeName.compare(QStringLiteral("start.exe"), Qt::CaseInsensitive) == 0)
-                    ours << other.id;
-            }
+        if (!process.exeName.startsWith(QStringLiteral("kestrin-registry-"), Qt::CaseInsensitive))
+            continue;
+        ours << process.id;
+        const Process* parent = byId.value(process.parentId);
+        while (parent && !ours.contains(parent->id) && !WineLauncher::isWineService(parent->exeName)) {
+            ours << parent->id;
+            parent = byId.value(parent->parentId);
         }
     }
     QList<Process> theirs;
@@ -234,7 +286,7 @@ QList<Process> parseProcesses(const QByteArray& answer)
 
 QList<Process> processes(const QString& prefixPath)
 {
-    const Answer answer = run(prefixPath, "processes\n");
+    const Answer answer = run(prefixPath, "processes\n", ProcessesTimeoutMs);
     if (answer.exitCode != 0 || !answer.output.trimmed().endsWith("ok"))
         throw KestrinError(
             QStringLiteral("Wine could not list the programs running in %1 (%2).").arg(prefixPath, failureOf(answer)));

@@ -16,6 +16,8 @@
 namespace RegistryProgram {
 
 inline constexpr int TimeoutMs = 60000;
+// A list of processes is asked for once a second while an uninstall is awaited.
+inline constexpr int ProcessesTimeoutMs = 10000;
 
 enum class Root
 {

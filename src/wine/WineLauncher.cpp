@@ -212,10 +212,12 @@ CommandLauncher::Outcome WineLauncher::RunAndWait(const QString& prefixPath, con
     process.setStandardOutputFile(QProcess::nullDevice());
 
     // What runs already is not the uninstall's: a program left open must not hold the result back.
-    const bool readsLive = LiveHive::reaches(WinePrefix(prefixPath).systemHivePath());
+    // Without a server yet, nothing runs before the start; the one the start brings up is read
+    // through Wine as well.
+    const QString systemHive = WinePrefix(prefixPath).systemHivePath();
     QList<quint32> before;
-    bool processesKnown = readsLive;
-    if (readsLive && WineServer::isRunning(prefixPath)) {
+    bool processesKnown = LiveHive::instance() && LiveHive::instance()->serves(systemHive);
+    if (processesKnown && WineServer::isRunning(prefixPath)) {
         try {
             for (const RegistryProgram::Process& running : RegistryProgram::processes(prefixPath))
                 before << running.id;

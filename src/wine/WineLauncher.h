@@ -16,7 +16,7 @@ public:
     // After the process ends, how long to wait for the Windows programs it started (an NSIS or Inno
     // uninstaller runs a copy of itself and ends at once) and, when the registry is read from the
     // files only, for the prefix's wineserver to save it.
-    explicit WineLauncher(int registryWaitMs = 30000, int programsWaitMs = 600000)
+    explicit WineLauncher(int registryWaitMs = 30000, int programsWaitMs = 180000)
         : m_registryWaitMs(registryWaitMs), m_programsWaitMs(programsWaitMs)
     {}
 

@@ -1,5 +1,7 @@
 #include "wine/WineLiveHive.h"
 
+#include "prefix/WineServer.h"
+#include "wine/PrefixWine.h"
 #include "wine/RegistryProgram.h"
 
 #include <QFileInfo>
@@ -23,6 +25,15 @@ bool WineLiveHive::serves(const QString& hivePath) const
 {
     const QString name = QFileInfo(hivePath).fileName();
     return name == u"system.reg" || name == u"user.reg";
+}
+
+bool WineLiveHive::serverReachable(const QString& prefixPath) const
+{
+    const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
+    if (!wine.found())
+        return false;
+    return WineServer::isReachable(prefixPath, PrefixWine::isDebianBuild(wine.program) ? WineServer::Layout::Debian
+                                                                                       : WineServer::Layout::Upstream);
 }
 
 QByteArray WineLiveHive::read(const QString& hivePath)

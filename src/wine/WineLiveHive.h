@@ -8,6 +8,8 @@ class WineLiveHive : public LiveHive
 {
 public:
     bool serves(const QString& hivePath) const override;
+    // The prefix's own Wine (PrefixWine) would talk to the server: its build's layout holds it.
+    bool serverReachable(const QString& prefixPath) const override;
     QByteArray read(const QString& hivePath) override;
     void apply(const QString& hivePath, const std::vector<HiveChange>& changes) override;
 };
