@@ -177,11 +177,11 @@ QByteArray save(const QString& prefixPath, Root root)
         QString path;
         ~Remove() { QFile::remove(path); }
     } removeAfterwards{hostFile};
-    const std::optional<QString> windowsFile = windowsPathOf(WinePrefix(prefixPath), hostFile);
-    if (!windowsFile)
-        throw KestrinError(QStringLiteral("No drive of the prefix %1 reaches %2.").arg(prefixPath, hostFile));
+    // A prefix without dosdevices yet gets C: for drive_c from Wine as it starts.
+    const QString windowsFile = windowsPathOf(WinePrefix(prefixPath), hostFile)
+                                    .value_or(QStringLiteral("C:\\windows\\temp\\") + QFileInfo(hostFile).fileName());
 
-    const Answer answer = run(prefixPath, "save " + rootWord(root) + ' ' + hexOf(*windowsFile) + '\n');
+    const Answer answer = run(prefixPath, "save " + rootWord(root) + ' ' + hexOf(windowsFile) + '\n');
     if (answer.exitCode != 0 || !answer.output.startsWith("ok"))
         throw KestrinError(
             QStringLiteral("Wine could not read the registry of %1 (%2).").arg(prefixPath, failureOf(answer)));
