@@ -294,9 +294,7 @@ private slots:
                                                  .arg(QString::fromLocal8Bit(server.readAllStandardError()))),
                                   30000);
         if (throughWine)
-            QTRY_VERIFY_WITH_TIMEOUT(WineServer::isReachable(prefix, WineServer::Layout::Debian) ||
-                                         WineServer::isReachable(prefix, WineServer::Layout::Upstream),
-                                     30000);
+            QTRY_VERIFY_WITH_TIMEOUT(WineServer::isReachable(prefix), 30000);
 
         const Result r = reg({u"add"_s, baerKey, u"/v"_s, u"New"_s, u"/d"_s, u"x"_s});
         // The server owns the file until it ends: nothing is written to it either way.

@@ -76,11 +76,12 @@ QStringList lockFileCandidates(const QString& prefixPath)
     return locks;
 }
 
-bool serverProcessFound(const QString& prefixPath, const QString& procRoot)
+int serverProcessCount(const QString& prefixPath, const QString& procRoot)
 {
     const QString serverDir = serverFolderName(prefixPath);
     if (serverDir.isEmpty())
-        return false;
+        return 0;
+    int count = 0;
     const QStringList pids = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& pid : pids) {
         if (pid.isEmpty() || !pid.front().isDigit())
@@ -93,9 +94,14 @@ bool serverProcessFound(const QString& prefixPath, const QString& procRoot)
         // A server works in its own folder for its whole life.
         const QString cwd = QFileInfo(process + QStringLiteral("/cwd")).symLinkTarget();
         if (QFileInfo(cwd).fileName() == serverDir)
-            return true;
+            ++count;
     }
-    return false;
+    return count;
+}
+
+bool serverProcessFound(const QString& prefixPath, const QString& procRoot)
+{
+    return serverProcessCount(prefixPath, procRoot) > 0;
 }
 
 bool isRunning(const QString& prefixPath)
@@ -108,13 +114,10 @@ bool isRunning(const QString& prefixPath)
     return serverProcessFound(prefixPath);
 }
 
-bool isReachable(const QString& prefixPath, Layout layout)
+bool isReachable(const QString& prefixPath)
 {
-    const QString upstream = QStringLiteral("/tmp/.wine-") + QString::number(::getuid()) + QLatin1Char('/');
     const QStringList locks = lockFileCandidates(prefixPath);
     for (const QString& lock : locks) {
-        if (lock.startsWith(upstream) != (layout == Layout::Upstream))
-            continue;
         if (lockIsHeld(lock) && QFileInfo::exists(QFileInfo(lock).dir().filePath(QStringLiteral("socket"))))
             return true;
     }

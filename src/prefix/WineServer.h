@@ -20,22 +20,17 @@ QString serverFolderName(const QString& prefixPath);
 // True when a wineserver process of ours works in the prefix's server folder, wherever that folder
 // is: a server started under another TMPDIR, or in a private /tmp, holds a lock file we cannot find.
 bool serverProcessFound(const QString& prefixPath, const QString& procRoot = QStringLiteral("/proc"));
+// How many wineserver processes of ours work in the prefix's server folder: more than one means a
+// Wine looked for the server elsewhere and started a second one.
+int serverProcessCount(const QString& prefixPath, const QString& procRoot = QStringLiteral("/proc"));
 
 // True when some process holds the write lock on one of the lock files, or a server process of
 // the prefix is found. Looks only: creates nothing.
 bool isRunning(const QString& prefixPath);
-// Where a Wine build keeps its server's folder: upstream Wine under /tmp/.wine-<uid>, Debian's
-// under /run/user/<uid>/wine or a folder named in <prefix>/wineserver.
-enum class Layout
-{
-    Upstream,
-    Debian,
-};
-// True when a server runs that a Wine of that layout would talk to: its lock is held in one of the
-// layout's folders, with its socket beside it. A server found only as a process, one in the other
-// layout's folders, or a lock held without a socket, is not: such a Wine would start a second
-// server for the same prefix.
-bool isReachable(const QString& prefixPath, Layout layout);
+// True when a server runs that a Wine of ours would talk to: its lock is held in one of the candidate
+// folders, with its socket beside it. A server found only as a process, or a lock held without a
+// socket, is not: such a Wine would start a second server for the same prefix.
+bool isReachable(const QString& prefixPath);
 
 } // namespace WineServer
 

@@ -114,11 +114,6 @@ QString PrefixWine::versionOf(const QString& program)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-bool PrefixWine::isDebianBuild(const QString& program)
-{
-    return versionTextOf(program).contains(QStringLiteral("(Debian"));
-}
-
 QString PrefixWine::versionTextOf(const QString& program)
 {
     if (program.isEmpty())

@@ -57,7 +57,4 @@ struct PrefixWine
     static QString versionOf(const QString& program);
     // What `program --version` printed ("wine-8.0 (Debian 8.0~repack-4)"), asked as versionOf asks.
     static QString versionTextOf(const QString& program);
-    // Debian's own Wine, whose server works under /run/user/<uid>/wine (or a folder named in the
-    // prefix) rather than upstream's /tmp/.wine-<uid>.
-    static bool isDebianBuild(const QString& program);
 };

@@ -3,6 +3,7 @@
 #include "base/KestrinError.h"
 #include "paths/HostToWindowsPath.h"
 #include "prefix/WinePrefix.h"
+#include "prefix/WineServer.h"
 #include "wine/PrefixWine.h"
 #include "wine/WineLauncher.h"
 
@@ -89,6 +90,13 @@ Answer run(const QString& prefixPath, const QByteArray& input, int timeoutMs = T
         if (changes)
             text += QStringLiteral(" Whether the change was made is not known: look at the entry again.");
         throw KestrinError(text);
+    }
+    // A Wine build that looks for its server elsewhere than the running one starts a second server,
+    // which reads the files and whose registry the first one overwrites later.
+    if (WineServer::serverProcessCount(prefixPath) > 1) {
+        throw KestrinError(QStringLiteral("The prefix's Wine did not reach the Wine that runs in %1 and started a "
+                                          "second one%2. Close the prefix's Windows programs, then try again.")
+                               .arg(prefixPath, changes ? QStringLiteral(", so the change may be lost") : QString()));
     }
     Answer answer;
     answer.output = process.readAllStandardOutput();

@@ -29,11 +29,7 @@ bool WineLiveHive::serves(const QString& hivePath) const
 
 bool WineLiveHive::serverReachable(const QString& prefixPath) const
 {
-    const PrefixWine wine = PrefixWine::forPrefix(prefixPath);
-    if (!wine.found())
-        return false;
-    return WineServer::isReachable(prefixPath, PrefixWine::isDebianBuild(wine.program) ? WineServer::Layout::Debian
-                                                                                       : WineServer::Layout::Upstream);
+    return PrefixWine::forPrefix(prefixPath).found() && WineServer::isReachable(prefixPath);
 }
 
 QByteArray WineLiveHive::read(const QString& hivePath)

@@ -8,7 +8,7 @@ class WineLiveHive : public LiveHive
 {
 public:
     bool serves(const QString& hivePath) const override;
-    // The prefix's own Wine (PrefixWine) would talk to the server: its build's layout holds it.
+    // The prefix's own Wine is there and a server runs where a Wine of ours looks for it.
     bool serverReachable(const QString& prefixPath) const override;
     QByteArray read(const QString& hivePath) override;
     void apply(const QString& hivePath, const std::vector<HiveChange>& changes) override;
