@@ -12,13 +12,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/kestrin.1 DESTINATION ${CMAKE_INSTALL_M
 
 # The Windows launchers that run uninstallers under Wine, and the registry helper used while a
 # wineserver runs (see src/wine/launcher).
-foreach(arch win64 win32)
-    if(TARGET kestrin_launcher_${arch})
-        install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-launch-${arch}.exe
-                DESTINATION ${KESTRIN_INSTALL_LAUNCHER_DIR})
-    endif()
-    if(TARGET kestrin_registry_${arch})
-        install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-registry-${arch}.exe
-                DESTINATION ${KESTRIN_INSTALL_LAUNCHER_DIR})
-    endif()
+foreach(program launch registry)
+    foreach(arch win64 win32)
+        if(TARGET kestrin_${program}_${arch})
+            install(PROGRAMS ${KESTRIN_LAUNCHER_BUILD_DIR}/kestrin-${program}-${arch}.exe
+                    DESTINATION ${KESTRIN_INSTALL_LAUNCHER_DIR})
+        endif()
+    endforeach()
 endforeach()

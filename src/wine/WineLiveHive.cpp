@@ -29,7 +29,8 @@ bool WineLiveHive::serves(const QString& hivePath) const
 
 bool WineLiveHive::serverReachable(const QString& prefixPath) const
 {
-    return PrefixWine::forPrefix(prefixPath).found() && WineServer::isReachable(prefixPath);
+    // The lock first: without a server, which is usual, the managers' files are not read at all.
+    return WineServer::isReachable(prefixPath) && PrefixWine::forPrefix(prefixPath).found();
 }
 
 QByteArray WineLiveHive::read(const QString& hivePath)
