@@ -14,7 +14,7 @@ import sys
 LAYERS = [
     "base", "formats", "prefix", "hive", "paths", "wine", "desktop",  # the platform
     "inventory", "tools",                                                # the core of the program
-    "controls", "details", "menus", "uninstall", "audit", "mainwindow",  # features and windows
+    "controls", "details", "menus", "leftovers", "uninstall", "audit", "mainwindow",  # features and windows
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

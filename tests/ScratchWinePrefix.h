@@ -88,8 +88,10 @@ public:
     static bool canBuildNsis() { return !QStandardPaths::findExecutable(QStringLiteral("makensis")).isEmpty(); }
 
     // Builds the NSIS script into an installer in `workFolder` and runs it in the prefix, silently
-    // unless `withPages` (then it waits for a user). Empty when installed, else why not.
-    QString installNsisApp(const QString& script, const QString& workFolder, bool withPages = false) const
+    // unless `withPages` (then it waits for a user); `defines` go to makensis as -D options. Empty when
+    // installed, else why not.
+    QString installNsisApp(const QString& script, const QString& workFolder, bool withPages = false,
+                           const QStringList& defines = {}) const
     {
         const QString installer = QDir(workFolder).filePath(QStringLiteral("k-nsis-setup.exe"));
         QProcess build;
@@ -97,6 +99,8 @@ public:
         QStringList arguments{QStringLiteral("-V2"), QStringLiteral("-DOUTFILE=") + installer};
         if (!withPages)
             arguments << QStringLiteral("-DSILENT");
+        for (const QString& define : defines)
+            arguments << QStringLiteral("-D") + define;
         build.start(QStringLiteral("makensis"), arguments << script);
         if (!build.waitForFinished(120000) || build.exitCode() != 0)
             return QStringLiteral("makensis failed: ") + QString::fromLocal8Bit(build.readAll());

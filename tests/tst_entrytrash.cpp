@@ -6,8 +6,13 @@
 #include "hive/HiveFile.h"
 #include "prefix/WineServer.h"
 
+#include <QDirIterator>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QTest>
+
+#include <optional>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -49,6 +54,38 @@ QByteArray readBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Every file and folder at and below `path` with its bytes, or nothing when the path is gone.
+QStringList treeOf(const QString& path)
+{
+    QStringList tree;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    for (QString p = path; QFileInfo::exists(p); p = it.hasNext() ? it.next() : QString())
+        tree << p + u'=' + (QFileInfo(p).isDir() ? u"folder"_s : QString::fromLatin1(readBytes(p).toHex()));
+    tree.sort();
+    return tree;
+}
+
+// Every key at and below `key` with its values' types and data.
+QStringList valuesBelow(const HiveKey* key)
+{
+    QStringList lines;
+    if (!key)
+        return lines;
+    lines << key->path().join(u'\\');
+    for (const HiveValue& v : key->values())
+        lines << v.name + u'=' + QString::number(v.value.type) + u':' + QString::fromLatin1(v.value.data.toHex());
+    for (const auto& subkey : key->subkeys())
+        lines += valuesBelow(subkey.get());
+    return lines;
+}
+
+struct Leftovers
+{
+    QStringList paths;
+    QList<TrashKey> keys;
+};
+
 } // namespace
 
 class TestEntryTrash : public QObject
@@ -67,10 +104,22 @@ private Q_SLOTS:
     void refusesDamagedRecords();
     void listsNewestFirstAndPurges();
     void keepsAndRestoresFiles();
+    void removesAndRestoresLeftovers();
+    void removesNothingWhenRefusedOrFailing_data();
+    void removesNothingWhenRefusedOrFailing();
+    void finishesKilledRuns_data();
+    void finishesKilledRuns();
+    void replacesLeftoversOnlyWhenAskedAndKeepsWhatItReplaces();
+    void listsRecordsThatAreNoRegularFilesAsDamaged();
 
 private:
     HiveFile& system() { return *HiveFile::open(m_prefix->file(u"system.reg"_s)); }
+    HiveFile& user() { return *HiveFile::open(m_prefix->file(u"user.reg"_s)); }
     QString deleteEntry(const QStringList& key);
+    QString driveC() const { return QFileInfo(m_prefix->file(u"drive_c"_s)).canonicalFilePath(); }
+    Leftovers makeLeftovers();
+    QStringList stateOf(const Leftovers& leftovers);
+    QString keepLeftovers(const Leftovers& leftovers);
 
     std::unique_ptr<TestPrefix> m_prefix;
 };
@@ -80,6 +129,7 @@ void TestEntryTrash::init()
     QVERIFY(qEnvironmentVariableIsSet("XDG_DATA_HOME")); // never the user's own trash
     m_prefix = std::make_unique<TestPrefix>();
     QVERIFY(m_prefix->copyFixtureHives());
+    QVERIFY(QDir().mkpath(m_prefix->file(u"drive_c"_s)));
 }
 
 void TestEntryTrash::cleanup()
@@ -300,6 +350,241 @@ void TestEntryTrash::keepsAndRestoresFiles()
     QCOMPARE(readBytes(menu), QByteArray("<Menu/>\n"));
     const HiveKey* key = user->current().findKey(menuFiles);
     QVERIFY(key && key->findValue(u"Z:\\a.desktop"_s) && key->findValue(u"Z:\\other.desktop"_s));
+    QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
+}
+
+// An install folder with settings, logs and an empty folder, a desktop shortcut, and the program's
+// keys in both hives and both views.
+Leftovers TestEntryTrash::makeLeftovers()
+{
+    const QString folder = driveC() + u"/Program Files/Acme App"_s;
+    writeFile(folder + u"/settings.ini"_s, "[main]\r\nx=1\r\n");
+    writeFile(folder + u"/logs/run.log"_s, QByteArray(70000, 'l'));
+    QDir().mkpath(folder + u"/empty"_s);
+    const QString shortcut =
+        writeFile(driveC() + u"/users/Public/Desktop/Acme App.lnk"_s, QByteArray("L\0\0\0\x01", 5));
+    const QStringList app{u"Software"_s, u"Acme"_s, u"App"_s};
+    const QStringList app32{u"Software"_s, u"Wow6432Node"_s, u"Acme"_s, u"App"_s};
+    system().modify([&](HiveDocument& doc) {
+        doc.setValue(doc.createKey(app), u"Path"_s, RegistryValue::fromString(u"C:\\Program Files\\Acme App"_s));
+        doc.setValue(doc.createKey(app + QStringList{u"Recent"_s}), QString(), RegistryValue::fromDword(7));
+        doc.createKey(app + QStringList{u"Empty"_s});
+        doc.setValue(doc.createKey(app32), u"Version"_s, RegistryValue::fromMultiString({u"1"_s, u"2"_s}));
+    });
+    user().modify([&](HiveDocument& doc) {
+        doc.setValue(doc.createKey(app), u"Window"_s, RegistryValue::fromBinary(QByteArray("\x00\x01\xff", 3)));
+    });
+    return {
+        {folder, shortcut},
+        {{u"system.reg"_s, app.join(u'\\')}, {u"system.reg"_s, app32.join(u'\\')}, {u"user.reg"_s, app.join(u'\\')}}};
+}
+
+QStringList TestEntryTrash::stateOf(const Leftovers& leftovers)
+{
+    QStringList state;
+    for (const QString& path : leftovers.paths)
+        state += treeOf(path);
+    for (const TrashKey& key : leftovers.keys)
+        state += valuesBelow((key.hive == u"user.reg"_s ? user() : system()).current().findKey(key.key.split(u'\\')));
+    return state;
+}
+
+QString TestEntryTrash::keepLeftovers(const Leftovers& leftovers)
+{
+    TrashRecord record;
+    record.time = QDateTime::currentDateTimeUtc();
+    record.prefix = m_prefix->path();
+    record.name = u"Acme App"_s;
+    return EntryTrash::keepLeftovers(m_prefix->path(), record, leftovers.paths, leftovers.keys);
+}
+
+void TestEntryTrash::removesAndRestoresLeftovers()
+{
+    Leftovers leftovers = makeLeftovers();
+    const QStringList before = stateOf(leftovers);
+    const QByteArray otherKeys = withoutTimes(m_prefix->read(u"system.reg"_s));
+    // What lies inside a folder that goes goes with it.
+    leftovers.paths << leftovers.paths[0] + u"/settings.ini"_s;
+    const QString id = keepLeftovers(leftovers);
+    leftovers.paths.removeLast();
+
+    QCOMPARE(stateOf(leftovers), QStringList());
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix->path());
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].damage, QString());
+    QCOMPARE(records[0].action, u"leftovers-removed"_s);
+    QCOMPARE(records[0].name, u"Acme App"_s);
+    QCOMPARE(records[0].files, leftovers.paths);
+    QCOMPARE(records[0].keys, leftovers.keys);
+    QVERIFY(records[0].text.contains("[system.reg\\\\Software\\\\Wow6432Node\\\\Acme\\\\App]"));
+    QVERIFY(records[0].text.contains("[user.reg\\\\Software\\\\Acme\\\\App]"));
+    QVERIFY(!EntryTrash::wouldReplace(m_prefix->path(), records[0]));
+
+    EntryTrash::restore(m_prefix->path(), id, false);
+    QCOMPARE(stateOf(leftovers), before);
+    QCOMPARE(withoutTimes(m_prefix->read(u"system.reg"_s)), otherKeys);
+    QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
+}
+
+void TestEntryTrash::removesNothingWhenRefusedOrFailing_data()
+{
+    QTest::addColumn<QString>("path"); // below the prefix; "=" for drive_c's canonical path
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("trashHome"); // XDG_DATA_HOME, below the prefix unless absolute
+    QTest::addColumn<QString>("why");       // "Wine": Wine runs in the prefix
+    const QString ok = u"Software\\Acme\\App"_s;
+    QTest::newRow("outside drive_c") << u"system.reg"_s << ok << QString() << u"not inside"_s;
+    QTest::newRow("drive_c itself") << u"="_s << ok << QString() << u"itself"_s;
+    QTest::newRow("through a link to a folder outside")
+        << u"drive_c/linked/secret.txt"_s << ok << QString() << u"symbolic link"_s;
+    QTest::newRow("a link") << u"drive_c/linked"_s << ok << QString() << u"symbolic link"_s;
+    QTest::newRow("gone") << u"drive_c/nothing"_s << ok << QString() << u"does not exist"_s;
+    QTest::newRow("an uninstall key") << QString() << u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Baer"_s
+                                      << QString() << u"uninstall"_s;
+    QTest::newRow("a key every program shares")
+        << QString() << u"Software\\Wow6432Node\\Classes"_s << QString() << u"own key"_s;
+    QTest::newRow("no such key") << QString() << u"Software\\Acme\\Nothing"_s << QString() << u"does not exist"_s;
+    QTest::newRow("Wine runs") << QString() << ok << QString() << u"Wine"_s;
+    // The trash inside the last folder that goes: it cannot move into itself, and what moved goes back.
+    QTest::newRow("a move fails") << u"drive_c/users/me"_s << ok << u"drive_c/users/me"_s << u"could not be moved"_s;
+    QTest::newRow("another file system") << QString() << ok << u"/dev/shm/kestrin-test"_s << u"another file system"_s;
+}
+
+void TestEntryTrash::removesNothingWhenRefusedOrFailing()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, key);
+    QFETCH(QString, trashHome);
+    QFETCH(QString, why);
+    const QByteArray data = qgetenv("XDG_DATA_HOME");
+    const QString home = trashHome.startsWith(u'/') ? trashHome : m_prefix->file(trashHome);
+    const auto restoreHome = qScopeGuard([&] {
+        qputenv("XDG_DATA_HOME", data);
+        if (trashHome.startsWith(u'/'))
+            QDir(home).removeRecursively();
+    });
+    if (!trashHome.isEmpty()) {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        QVERIFY(QDir().mkpath(EntryTrash::folderFor(m_prefix->path())));
+        if (QStorageInfo(home).device() == QStorageInfo(m_prefix->path()).device() && trashHome.startsWith(u'/'))
+            QSKIP("/dev/shm is on the prefix's file system here");
+    }
+    QTemporaryDir outside;
+    writeFile(outside.filePath(u"secret.txt"_s), "mine");
+    QVERIFY(QFile::link(outside.path(), driveC() + u"/linked"_s));
+    Leftovers leftovers = makeLeftovers();
+    leftovers.keys.front().key = key;
+    if (!path.isEmpty())
+        leftovers.paths << (path == u"="_s ? driveC() : m_prefix->file(path));
+    const QStringList before = stateOf(leftovers) + treeOf(outside.path());
+    const QByteArray systemBefore = m_prefix->read(u"system.reg"_s);
+
+    QString message;
+    try {
+        std::optional<LockHolder> server;
+        if (why == u"Wine"_s)
+            server.emplace(WineServer::lockFileCandidates(m_prefix->path()).first());
+        keepLeftovers(leftovers);
+    } catch (const WineRunningError&) {
+        message = u"Wine"_s;
+    } catch (const KestrinError& error) {
+        message = error.message();
+    }
+    QVERIFY2(!message.isEmpty() && message.contains(why), qPrintable(message));
+    QCOMPARE(stateOf(leftovers) + treeOf(outside.path()), before);
+    QCOMPARE(m_prefix->read(u"system.reg"_s), systemBefore);
+    QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
+}
+
+void TestEntryTrash::finishesKilledRuns_data()
+{
+    // Which of the two paths are in their place and which hives hold the keys when the run was killed.
+    QTest::addColumn<QString>("pathsBack");
+    QTest::addColumn<bool>("systemBack");
+    QTest::addColumn<bool>("userBack");
+    QTest::newRow("removal killed after writing its record") << u"11"_s << true << true;
+    QTest::newRow("removal killed after moving a path") << u"01"_s << true << true;
+    QTest::newRow("removal killed between the hives") << u"00"_s << false << true;
+    QTest::newRow("restore killed between the hives") << u"00"_s << true << false;
+    QTest::newRow("restore killed after a path") << u"10"_s << true << true;
+}
+
+void TestEntryTrash::finishesKilledRuns()
+{
+    QFETCH(QString, pathsBack);
+    QFETCH(bool, systemBack);
+    QFETCH(bool, userBack);
+    const Leftovers leftovers = makeLeftovers();
+    const QStringList before = stateOf(leftovers);
+    const QByteArray systemHive = m_prefix->read(u"system.reg"_s);
+    const QByteArray userHive = m_prefix->read(u"user.reg"_s);
+    const QString id = keepLeftovers(leftovers);
+
+    // The state the killed run left, made from what the whole run did.
+    const QString kept = EntryTrash::folderFor(m_prefix->path()) + u'/' + id + u".files/"_s;
+    for (qsizetype i = 0; i < pathsBack.size(); ++i) {
+        if (pathsBack[i] == u'1')
+            QVERIFY(QFile::rename(kept + QString::number(i), leftovers.paths[i]));
+    }
+    if (systemBack)
+        QVERIFY(m_prefix->write(u"system.reg"_s, systemHive));
+    if (userBack)
+        QVERIFY(m_prefix->write(u"user.reg"_s, userHive));
+
+    const TrashRecord record = EntryTrash::read(m_prefix->path(), id);
+    QVERIFY(!EntryTrash::wouldReplace(m_prefix->path(), record));
+    EntryTrash::restore(m_prefix->path(), id, false);
+    QCOMPARE(stateOf(leftovers), before);
+    QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
+}
+
+void TestEntryTrash::replacesLeftoversOnlyWhenAskedAndKeepsWhatItReplaces()
+{
+    const Leftovers leftovers = makeLeftovers();
+    const QStringList before = stateOf(leftovers);
+    const QString id = keepLeftovers(leftovers);
+    // Installed again: the shortcut is back, another value is set, and the key has one more value.
+    writeFile(leftovers.paths[1], "new shortcut");
+    const QStringList app{u"Software"_s, u"Acme"_s, u"App"_s};
+    user().modify([&](HiveDocument& doc) {
+        doc.setValue(doc.createKey(app), u"Window"_s, RegistryValue::fromString(u"new"_s));
+        doc.setValue(doc.findKey(app), u"Added"_s, RegistryValue::fromDword(1));
+    });
+    const QStringList reinstalled = stateOf(leftovers);
+    QVERIFY(EntryTrash::wouldReplace(m_prefix->path(), EntryTrash::read(m_prefix->path(), id)));
+    QVERIFY_THROWS_EXCEPTION(EntryExistsError, EntryTrash::restore(m_prefix->path(), id, false));
+    QCOMPARE(stateOf(leftovers), reinstalled);
+    QCOMPARE(EntryTrash::list(m_prefix->path()).size(), 1);
+
+    EntryTrash::restore(m_prefix->path(), id, true);
+    QCOMPARE(stateOf(leftovers), before);
+    // What was replaced is a record of its own, and comes back from it.
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix->path());
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records[0].files, QStringList{leftovers.paths[1]});
+    QCOMPARE(records[0].keys, QList<TrashKey>{leftovers.keys[2]});
+    EntryTrash::restore(m_prefix->path(), records[0].id, true);
+    QCOMPARE(stateOf({{leftovers.paths[1]}, {leftovers.keys[2]}}), reinstalled);
+}
+
+void TestEntryTrash::listsRecordsThatAreNoRegularFilesAsDamaged()
+{
+    const QString folder = EntryTrash::folderFor(m_prefix->path());
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(::mkfifo(QFile::encodeName(folder + u"/20000101-000000-000-1.record"_s).constData(), 0600), 0);
+    QVERIFY(QFile::link(u"/dev/zero"_s, folder + u"/20000101-000000-000-2.record"_s));
+    QFile big(folder + u"/20000101-000000-000-3.record"_s);
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(qint64(17) << 20));
+    big.close();
+
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix->path());
+    QCOMPARE(records.size(), 3);
+    for (const TrashRecord& record : records) {
+        QVERIFY2(record.damage.contains(u"regular file"_s) || record.damage.contains(u"larger than"_s),
+                 qPrintable(record.damage));
+        QVERIFY_THROWS_EXCEPTION(KestrinError, EntryTrash::restore(m_prefix->path(), record.id, true));
+        EntryTrash::purge(m_prefix->path(), record.id);
+    }
     QVERIFY(EntryTrash::list(m_prefix->path()).isEmpty());
 }
 

@@ -3,11 +3,14 @@
 #include "base/Clock.h"
 #include "controls/MessageBox.h"
 #include "controls/TuduButton.h"
+#include "desktop/WineMenuFolders.h"
 #include "hive/EntryTrash.h"
 #include "hive/HiveDocument.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
+#include "leftovers/LeftoverFinder.h"
+#include "leftovers/TfLeftovers.h"
 #include "mainwindow/TfKestrin.h"
 #include "uninstall/TfDelete.h"
 #include "uninstall/TfUninstall.h"
@@ -81,6 +84,7 @@ private slots:
     void changesGoThroughRunningWine_data();
     void changesGoThroughRunningWine();
     void nsisUninstallWhileAProgramStaysOpen();
+    void nsisLeftoversFoundRemovedAndRestored();
 
 private:
     void addEntry(const QString& subkey, const QString& name, const QString& command);
@@ -420,6 +424,69 @@ void TestUninstallWine::nsisUninstallWhileAProgramStaysOpen()
     const QList<RegistryProgram::Process> running = RegistryProgram::processes(m_prefix.path());
     QVERIFY(std::any_of(running.begin(), running.end(),
                         [](const RegistryProgram::Process& process) { return process.exeName == u"stay.exe"; }));
+}
+
+void TestUninstallWine::nsisLeftoversFoundRemovedAndRestored()
+{
+    if (!ScratchWinePrefix::canBuildNsis())
+        QSKIP("makensis is not installed");
+    const QString error =
+        m_prefix.installNsisApp(QStringLiteral(KESTRIN_NSIS_SCRIPT), m_work->path(), false, {u"LEAVE_TRACES"_s});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString folder = QFileInfo(m_prefix.driveC(u"Program Files (x86)/K NSIS App"_s)).canonicalFilePath();
+    const QString settings = folder + u"/settings/app.ini"_s;
+    const QByteArray settingsBytes = [&] {
+        QFile file(settings);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    QVERIFY(!settingsBytes.isEmpty());
+
+    TfKestrin main(WinePrefix(m_prefix.path()), m_work->path());
+    main.selectItem(rowOf(main, u"KNsisApp"_s));
+    TfUninstall window(main);
+    window.show();
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QTest::mouseClick(window.buUninstall, Qt::LeftButton);
+    QCOMPARE(window.state(), TfUninstall::State::Removed);
+    QCOMPARE(window.traces().folder, folder);
+    QCOMPARE(window.traces().publisher, u"K Test"_s);
+    QCOMPARE(window.traces().shortcuts.size(), 2);
+
+    const WinePrefix prefix(m_prefix.path());
+    LeftoverFinder finder(prefix, window.traces(), WineMenuFolders::fromEnvironment());
+    const QList<Leftover> found = finder.find();
+    QStringList sure;
+    for (const Leftover& leftover : found) {
+        QVERIFY2(leftover.certain, qPrintable(leftover.shown)); // nothing in doubt in this prefix
+        sure << leftover.shown;
+    }
+    const auto has = [&sure](const QString& text) {
+        return std::any_of(sure.cbegin(), sure.cend(), [&](const QString& s) { return s.startsWith(text); });
+    };
+    QVERIFY2(sure.contains(u"C:\\Program Files (x86)\\K NSIS App"_s), qPrintable(sure.join(u'\n')));
+    QVERIFY2(has(u"C:\\users\\"_s), qPrintable(sure.join(u'\n'))); // the Start Menu folder
+    QVERIFY(has(u"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\K Test"_s));
+    QVERIFY(has(u"HKEY_CURRENT_USER\\Software\\K Test"_s));
+
+    TfLeftovers leftovers(main, finder, found);
+    QCOMPARE(leftovers.checkedLeftovers().size(), found.size());
+    QTest::mouseClick(leftovers.buRemove, Qt::LeftButton);
+    QCOMPARE(leftovers.result(), int(QDialog::Accepted));
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(!systemReg().contains("K Test\\\\K NSIS App"));
+    const QList<TrashRecord> records = EntryTrash::list(m_prefix.path());
+    const auto record = std::find_if(records.cbegin(), records.cend(),
+                                     [](const TrashRecord& r) { return r.action == u"leftovers-removed"_s; });
+    QVERIFY(record != records.cend());
+    QCOMPARE(record->name, u"K NSIS App"_s);
+    QVERIFY(record->damage.isEmpty());
+
+    EntryTrash::restore(m_prefix.path(), record->id, false);
+    QFile restored(settings);
+    QVERIFY(restored.open(QIODevice::ReadOnly));
+    QCOMPARE(restored.readAll(), settingsBytes);
+    QVERIFY(systemReg().contains("K Test\\\\K NSIS App"));
+    QVERIFY(QDir(folder).removeRecursively());
 }
 
 QTEST_MAIN(TestUninstallWine)

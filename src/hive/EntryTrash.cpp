@@ -11,17 +11,41 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace EntryTrash {
 
 namespace {
 
 const QString firstLine = QStringLiteral("Kestrin entry record 1");
+const QString leftoversAction = QStringLiteral("leftovers-removed");
 const QStringList menuFilesKey{QStringLiteral("Software"), QStringLiteral("Wine"), QStringLiteral("MenuFiles")};
+const QStringList hiveNames{QStringLiteral("system.reg"), QStringLiteral("user.reg")};
+const QList<QStringList> uninstallKeys{
+    {QStringLiteral("Software"), QStringLiteral("Microsoft"), QStringLiteral("Windows"),
+     QStringLiteral("CurrentVersion"), QStringLiteral("Uninstall")},
+    {QStringLiteral("Software"), QStringLiteral("Wow6432Node"), QStringLiteral("Microsoft"), QStringLiteral("Windows"),
+     QStringLiteral("CurrentVersion"), QStringLiteral("Uninstall")},
+};
+// Keys directly under Software that hold what the system and every program share.
+const QStringList sharedKeys{QStringLiteral("Classes"),
+                             QStringLiteral("Clients"),
+                             QStringLiteral("Microsoft"),
+                             QStringLiteral("Policies"),
+                             QStringLiteral("RegisteredApplications"),
+                             QStringLiteral("Wine")};
+// Far above any real record; the bound keeps a huge or endless file from being read whole.
+constexpr qint64 MaxRecordBytes = qint64(16) << 20;
 
 QString recordPath(const QString& folder, const QString& id)
 {
@@ -104,17 +128,150 @@ QString textDamage(const TrashRecord& record)
     return damage;
 }
 
-// Reads a record file; a record that cannot be used says why in `damage`.
-TrashRecord parseRecord(const QString& folder, const QString& id)
+QString rootName(const QString& hive)
+{
+    return hive == u"system.reg" ? QStringLiteral("HKLM") : QStringLiteral("HKCU");
+}
+
+QString describe(const TrashKey& key)
+{
+    return rootName(key.hive) + u'\\' + key.key;
+}
+
+// Where a leftovers record's text holds the key: under its hive's file name.
+QStringList recordedPath(const TrashKey& key)
+{
+    return QStringList{key.hive} + keyPath(key.key);
+}
+
+bool hasLineBreak(const QString& text)
+{
+    return text.contains(u'\n') || text.contains(u'\r');
+}
+
+// Whether anything is at `path`, a dangling link included.
+bool present(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// The prefix's drive_c as the file system names it, or empty when there is none.
+QString canonicalDriveC(const QString& prefixPath)
+{
+    return QFileInfo(prefixPath + QStringLiteral("/drive_c")).canonicalFilePath();
+}
+
+// Why `path` may not be moved out of or back into `driveC`, or empty. Only the names below drive_c
+// count: the prefix itself may well be reached through a link. A link at the end is moved as it is,
+// never followed, so `linkAtEnd` may allow it.
+QString pathProblem(const QString& driveC, const QString& path, bool linkAtEnd)
+{
+    if (driveC.isEmpty())
+        return QStringLiteral("the prefix has no drive_c folder");
+    if (QDir::isRelativePath(path) || QDir::cleanPath(path) != path || hasLineBreak(path))
+        return QStringLiteral("%1 is not a plain absolute path").arg(path);
+    if (path == driveC)
+        return QStringLiteral("%1 is the prefix's drive C: itself").arg(path);
+    if (!path.startsWith(driveC + u'/'))
+        return QStringLiteral("%1 is not inside %2").arg(path, driveC);
+    for (qsizetype slash = driveC.size(); slash >= 0;) {
+        slash = path.indexOf(u'/', slash + 1);
+        const QString part = slash < 0 ? path : path.left(slash);
+        struct stat st;
+        if (::lstat(QFile::encodeName(part).constData(), &st) != 0)
+            break; // nothing further down to reach through
+        if (S_ISLNK(st.st_mode) && slash >= 0)
+            return QStringLiteral("%1 reaches through the symbolic link %2").arg(path, part);
+        if (S_ISLNK(st.st_mode) && !linkAtEnd)
+            return QStringLiteral("%1 is a symbolic link").arg(path);
+    }
+    return {};
+}
+
+// Why `key` may not be removed as a leftover, or empty: only a program's own key under Software,
+// never a key that every program shares, and never one that holds or lies in an uninstall key (the
+// entries are kept by records of their own).
+QString keyProblem(const TrashKey& key)
+{
+    if (!hiveNames.contains(key.hive))
+        return QStringLiteral("its hive \"%1\" is unknown").arg(key.hive);
+    const QStringList path = keyPath(key.key);
+    const qsizetype top = path.size() > 1 && HiveSyntax::sameName(path[1], u"Wow6432Node") ? 2 : 1;
+    const bool shared = path.size() == top + 1 &&
+                        std::any_of(sharedKeys.cbegin(), sharedKeys.cend(),
+                                    [&](const QString& name) { return HiveSyntax::sameName(path[top], name); });
+    if (hasLineBreak(key.key) || path.size() <= top || !HiveSyntax::sameName(path[0], u"Software") || shared)
+        return QStringLiteral("%1 is not a program's own key").arg(describe(key));
+    for (const QStringList& uninstall : uninstallKeys) {
+        if (isUnder(path, uninstall) || isUnder(uninstall, path))
+            return QStringLiteral("%1 is or holds an uninstall key").arg(describe(key));
+    }
+    return {};
+}
+
+QString leftoversDamage(const TrashRecord& record, const QByteArray& digest)
+{
+    for (const TrashKey& key : record.keys) {
+        if (QString problem = keyProblem(key); !problem.isEmpty())
+            return problem;
+    }
+    if (digest != digestOf(record.text))
+        return QStringLiteral("its text has been changed or cut short");
+    const auto document = parseText(record.text);
+    QString damage;
+    std::function<void(const HiveKey&)> visit = [&](const HiveKey& k) {
+        const auto holds = [&](const TrashKey& key) {
+            return isUnder(k.path(), recordedPath(key));
+        };
+        if (damage.isEmpty() && hasOwnSection(k) && std::none_of(record.keys.cbegin(), record.keys.cend(), holds))
+            damage = QStringLiteral("its text holds the key %1, outside the keys it names").arg(k.path().join(u'\\'));
+        for (const auto& subkey : k.subkeys())
+            visit(*subkey);
+    };
+    for (const auto& top : document->root().subkeys())
+        visit(*top);
+    return damage;
+}
+
+// Records lie in a folder that anything running as the user may write to: a FIFO or a device named
+// like a record must neither block nor be read without end.
+QString readRecordFile(const QString& path, QByteArray& bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return QStringLiteral("it is not a regular file");
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        if (got == 0)
+            return {};
+        bytes.append(buffer, qsizetype(got));
+        if (bytes.size() > MaxRecordBytes)
+            return QStringLiteral("it is larger than %1 MiB").arg(MaxRecordBytes >> 20);
+    }
+}
+
+// Reads a record file; a record that cannot be used says why in `damage`. `driveC` is the canonical
+// drive_c of the trash's prefix, the only place a leftovers record may put anything back.
+TrashRecord parseRecord(const QString& folder, const QString& id, const QString& driveC)
 {
     TrashRecord record;
     record.id = id;
-    QFile file(recordPath(folder, id));
-    if (!file.open(QIODevice::ReadOnly)) {
-        record.damage = file.errorString();
+    QByteArray bytes;
+    if (const QString error = readRecordFile(recordPath(folder, id), bytes); !error.isEmpty()) {
+        record.damage = error;
         return record;
     }
-    const QByteArray bytes = file.readAll();
     const qsizetype end = bytes.indexOf("\n\n");
     if (end < 0 || !bytes.startsWith(QByteArray(firstLine.toUtf8() + "\n"))) {
         record.damage = QStringLiteral("it is not a record of the entry trash");
@@ -122,6 +279,7 @@ TrashRecord parseRecord(const QString& folder, const QString& id)
     }
     record.text = bytes.mid(end + 2);
     QByteArray digest;
+    QStringList keyLines;
     const QList<QByteArray> lines = bytes.left(end).split('\n');
     for (const QByteArray& line : lines.sliced(1)) {
         const qsizetype colon = line.indexOf(": ");
@@ -136,7 +294,7 @@ TrashRecord parseRecord(const QString& folder, const QString& id)
         else if (field == "Hive")
             record.hive = value;
         else if (field == "Key")
-            record.key = value;
+            keyLines << value;
         else if (field == "Name")
             record.name = value;
         else if (field == "File")
@@ -144,10 +302,23 @@ TrashRecord parseRecord(const QString& folder, const QString& id)
         else if (field == "Digest")
             digest = line.mid(colon + 2);
     }
+    const bool leftovers = record.action == leftoversAction;
+    if (leftovers) {
+        // "Key: <hive>\<key>" once for each key.
+        for (const QString& line : std::as_const(keyLines)) {
+            const qsizetype slash = line.indexOf(u'\\');
+            record.keys << TrashKey{slash < 0 ? line : line.left(slash), slash < 0 ? QString() : line.mid(slash + 1)};
+        }
+    } else if (!keyLines.isEmpty()) {
+        record.key = keyLines.last();
+    }
     if (!record.time.isValid())
         record.damage = QStringLiteral("it has no valid time");
-    else if (record.action != u"deleted" && record.action != u"edited" && record.action != u"menu-removed")
+    else if (record.action != u"deleted" && record.action != u"edited" && record.action != u"menu-removed" &&
+             !leftovers)
         record.damage = QStringLiteral("its action \"%1\" is unknown").arg(record.action);
+    else if (leftovers)
+        record.damage = leftoversDamage(record, digest);
     else if (record.hive != u"system.reg" && record.hive != u"user.reg")
         record.damage = QStringLiteral("its hive \"%1\" is unknown").arg(record.hive);
     else if (keyPath(record.key).isEmpty())
@@ -163,10 +334,16 @@ TrashRecord parseRecord(const QString& folder, const QString& id)
         record.damage = textDamage(record);
     for (qsizetype i = 0; i < record.files.size() && record.damage.isEmpty(); ++i) {
         const QString& file = record.files[i];
-        if (QDir::isRelativePath(file) || QDir::cleanPath(file) != file)
+        if (leftovers) {
+            // A path whose copy is gone but that is in its place is back already: a run was killed.
+            record.damage = pathProblem(driveC, file, true);
+            if (record.damage.isEmpty() && !present(keptFile(folder, id, i)) && !present(file))
+                record.damage = QStringLiteral("neither %1 nor its copy in the trash exists").arg(file);
+        } else if (QDir::isRelativePath(file) || QDir::cleanPath(file) != file) {
             record.damage = QStringLiteral("the path %1 is not a plain absolute path").arg(file);
-        else if (!QFileInfo(keptFile(folder, id, i)).isFile())
+        } else if (!QFileInfo(keptFile(folder, id, i)).isFile()) {
             record.damage = QStringLiteral("the copy of %1 is missing").arg(file);
+        }
     }
     return record;
 }
@@ -175,8 +352,14 @@ QByteArray recordBytes(const TrashRecord& record)
 {
     QString header = firstLine + QStringLiteral("\nTime: ") + record.time.toString(Qt::ISODateWithMs) +
                      QStringLiteral("\nAction: ") + record.action + QStringLiteral("\nPrefix: ") +
-                     oneLine(record.prefix) + QStringLiteral("\nHive: ") + record.hive + QStringLiteral("\nKey: ") +
-                     oneLine(record.key) + QStringLiteral("\nName: ") + oneLine(record.name);
+                     oneLine(record.prefix);
+    if (record.action == leftoversAction) {
+        for (const TrashKey& key : record.keys)
+            header += QStringLiteral("\nKey: ") + key.hive + u'\\' + key.key;
+    } else {
+        header += QStringLiteral("\nHive: ") + record.hive + QStringLiteral("\nKey: ") + oneLine(record.key);
+    }
+    header += QStringLiteral("\nName: ") + oneLine(record.name);
     for (const QString& file : record.files)
         header += QStringLiteral("\nFile: ") + oneLine(file);
     header += QStringLiteral("\nDigest: ") + QString::fromLatin1(digestOf(record.text)) + QStringLiteral("\n\n");
@@ -215,15 +398,16 @@ void removeRecordFiles(const QString& folder, const QString& id)
     QDir(filesFolder(folder, id)).removeRecursively();
 }
 
-void copyKey(HiveDocument& into, const HiveKey& key)
+// Copies `key` of a record's text into a hive; `skip` leading names of its path are not the hive's.
+void copyKey(HiveDocument& into, const HiveKey& key, qsizetype skip = 0)
 {
     if (hasOwnSection(key)) {
-        HiveKey* target = into.createKey(key.path());
+        HiveKey* target = into.createKey(key.path().sliced(skip));
         for (const HiveValue& value : key.values())
             into.setValue(target, value.name, value.value);
     }
     for (const auto& subkey : key.subkeys())
-        copyKey(into, *subkey);
+        copyKey(into, *subkey, skip);
 }
 
 QString setAside(const QString& folder, const QString& id, qsizetype index)
@@ -258,6 +442,323 @@ void returnFiles(const QString& folder, const TrashRecord& record, bool replace)
     }
 }
 
+// Renames without ever replacing what is at `to`: whatever is there now is not ours to overwrite.
+// Returns 0 or the errno.
+int renameNoReplace(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without RENAME_NOREPLACE: look first.
+    if (present(to))
+        return EEXIST;
+    return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
+}
+
+// Moves a file or a whole folder by renaming it; never by copying, which could fail half-way.
+void movePath(const QString& from, const QString& to)
+{
+    const int error = renameNoReplace(from, to);
+    if (error == EXDEV) {
+        throw KestrinError(QStringLiteral("%1 cannot be moved into the entry trash in %2, which is on another file "
+                                          "system than the prefix: Kestrin moves what it removes and never copies "
+                                          "it. Set XDG_DATA_HOME to a folder on the prefix's file system.")
+                               .arg(from, QFileInfo(to).absolutePath()));
+    }
+    if (error != 0) {
+        throw KestrinError(QStringLiteral("%1 could not be moved to %2: %3.")
+                               .arg(from, to, QString::fromLocal8Bit(std::strerror(error))));
+    }
+}
+
+// The paths of a removal, each checked; one inside another goes with it.
+QStringList leftoverPaths(const QString& driveC, const QStringList& paths, bool linkAtEnd)
+{
+    QStringList checked;
+    for (const QString& path : paths) {
+        QString problem = pathProblem(driveC, path, linkAtEnd);
+        if (problem.isEmpty() && !present(path))
+            problem = QStringLiteral("%1 does not exist").arg(path);
+        if (!problem.isEmpty())
+            throw KestrinError(QStringLiteral("Nothing was removed: %1.").arg(problem));
+        const auto holds = [&](const QString& other) {
+            return path.startsWith(other + u'/');
+        };
+        if (!checked.contains(path) && std::none_of(paths.cbegin(), paths.cend(), holds))
+            checked << path;
+    }
+    return checked;
+}
+
+// The keys of a removal, each checked; one inside another goes with it.
+QList<TrashKey> leftoverKeys(const QList<TrashKey>& keys)
+{
+    QList<TrashKey> checked;
+    for (const TrashKey& key : keys) {
+        if (const QString problem = keyProblem(key); !problem.isEmpty())
+            throw KestrinError(QStringLiteral("Nothing was removed: %1.").arg(problem));
+        const QStringList path = keyPath(key.key);
+        const auto holds = [&](const TrashKey& other) {
+            const QStringList parent = keyPath(other.key);
+            return other.hive == key.hive && parent.size() < path.size() && isUnder(path, parent);
+        };
+        const auto same = [&](const TrashKey& other) {
+            return other.hive == key.hive && keyPath(other.key).size() == path.size() &&
+                   isUnder(path, keyPath(other.key));
+        };
+        if (std::none_of(keys.cbegin(), keys.cend(), holds) && std::none_of(checked.cbegin(), checked.cend(), same))
+            checked << key;
+    }
+    return checked;
+}
+
+// One hive's sections with their key lines named under the hive's file name.
+QByteArray underHiveName(const QByteArray& sections, const QString& hive)
+{
+    const QByteArray name = hive.toUtf8() + "\\\\";
+    QByteArray text;
+    for (qsizetype pos = 0; pos < sections.size();) {
+        qsizetype end = sections.indexOf('\n', pos);
+        end = end < 0 ? sections.size() : end + 1;
+        const QByteArrayView line(sections.constData() + pos, end - pos);
+        qsizetype first = 0;
+        while (first < line.size() && QByteArrayView(" \t\v\f\r").contains(line[first]))
+            ++first;
+        // The key lines as the parser finds them: '[' after blanks at the start of a line.
+        if (first < line.size() && line[first] == '[')
+            text += line.first(first + 1) + name + line.sliced(first + 1);
+        else
+            text += line;
+        pos = end;
+    }
+    return text;
+}
+
+// Refuses, before anything moves, what the saves that follow would refuse: Wine serving the prefix.
+void requireChangeable(const QString& prefixPath, const QList<TrashKey>& keys)
+{
+    for (const QString& hive : hiveNames) {
+        const auto inHive = [&](const TrashKey& key) {
+            return key.hive == hive;
+        };
+        if (hive == u"system.reg" || std::any_of(keys.cbegin(), keys.cend(), inHive))
+            HiveFile::open(prefixPath + u'/' + hive)->requireChangeable();
+    }
+}
+
+// Takes back a removal that failed after its record was written: the first `moved` paths go back,
+// and the record goes when that worked and no hive was saved. Returns what the record still keeps,
+// for the error message, or empty.
+QString undoLeftovers(const QString& folder, const TrashRecord& record, qsizetype moved, const QStringList& savedHives)
+{
+    QStringList stranded;
+    while (moved-- > 0) {
+        if (renameNoReplace(keptFile(folder, record.id, moved), record.files[moved]) != 0)
+            stranded.prepend(record.files[moved]);
+    }
+    if (stranded.isEmpty() && savedHives.isEmpty()) {
+        removeRecordFiles(folder, record.id);
+        return {};
+    }
+    QString kept;
+    if (!savedHives.isEmpty())
+        kept += QStringLiteral(" The keys were already removed from %1.").arg(savedHives.join(QStringLiteral(", ")));
+    if (!stranded.isEmpty())
+        kept += QStringLiteral(" %1 could not be put back.").arg(stranded.join(QStringLiteral(", ")));
+    return kept + QStringLiteral(" The record %1 of the entry trash keeps them: restoring it brings them back.")
+                      .arg(record.id);
+}
+
+QString keepLeftoversChecked(const QString& prefixPath, TrashRecord record, const QStringList& paths,
+                             const QList<TrashKey>& keys, bool linkAtEnd)
+{
+    if (paths.isEmpty() && keys.isEmpty())
+        throw KestrinError(QStringLiteral("There is nothing to remove."));
+    record.action = leftoversAction;
+    record.hive.clear();
+    record.key.clear();
+    record.keys = leftoverKeys(keys);
+    requireChangeable(prefixPath, record.keys);
+    record.files = leftoverPaths(canonicalDriveC(prefixPath), paths, linkAtEnd);
+    record.text.clear();
+    QList<QByteArray> texts;
+    for (const TrashKey& key : std::as_const(record.keys)) {
+        const auto hive = HiveFile::open(prefixPath + u'/' + key.hive);
+        const HiveDocument& document = hive->current();
+        if (!hive->readError().isEmpty())
+            throw KestrinError(hive->readError());
+        const HiveKey* found = document.findKey(keyPath(key.key));
+        if (!found)
+            throw KestrinError(QStringLiteral("Nothing was removed: the key %1 does not exist.").arg(describe(key)));
+        texts << underHiveName(document.keyText(found), key.hive);
+        record.text += texts.last();
+    }
+
+    const QString folder = folderFor(prefixPath);
+    makeFolder(folder);
+    record.id = newId(folder, record.time);
+    // The record first: all that moves after it is named there, so a kill at any moment loses nothing.
+    AtomicFile::replace(recordPath(folder, record.id), recordBytes(record));
+    qsizetype moved = 0;
+    QStringList saved;
+    try {
+        makeFolder(filesFolder(folder, record.id));
+        for (; moved < record.files.size(); ++moved)
+            movePath(record.files[moved], keptFile(folder, record.id, moved));
+        for (const QString& hiveName : hiveNames) {
+            const auto inHive = [&](const TrashKey& key) {
+                return key.hive == hiveName;
+            };
+            if (std::none_of(record.keys.cbegin(), record.keys.cend(), inHive))
+                continue;
+            bool changed = false;
+            HiveFile::open(prefixPath + u'/' + hiveName)->modify([&](HiveDocument& document) {
+                for (qsizetype i = 0; i < record.keys.size(); ++i) {
+                    const TrashKey& key = record.keys[i];
+                    HiveKey* found = key.hive == hiveName ? document.findKey(keyPath(key.key)) : nullptr;
+                    if (!found)
+                        continue;
+                    // Read anew under the lock: what changed since the record was written is not in it.
+                    if (underHiveName(document.keyText(found), hiveName) != texts[i])
+                        throw KestrinError(
+                            QStringLiteral("The key %1 changed while it was being removed.").arg(describe(key)));
+                    document.deleteKey(found);
+                    changed = true;
+                }
+            });
+            if (changed)
+                saved << hiveName;
+        }
+    } catch (const KestrinError& error) {
+        const QString kept = undoLeftovers(folder, record, moved, saved);
+        if (kept.isEmpty())
+            throw;
+        throw KestrinError(error.message() + kept);
+    }
+    return record.id;
+}
+
+// The paths that are taken again while their copy waits in the trash.
+QStringList takenPaths(const QString& folder, const TrashRecord& record)
+{
+    QStringList taken;
+    for (qsizetype i = 0; i < record.files.size(); ++i) {
+        if (present(keptFile(folder, record.id, i)) && present(record.files[i]))
+            taken << record.files[i];
+    }
+    return taken;
+}
+
+// Whether the hive holds `kept` of a leftovers text with all its values as they were.
+bool holdsAsRecorded(const HiveDocument& hive, const HiveKey& kept)
+{
+    if (hasOwnSection(kept)) {
+        const HiveKey* now = hive.findKey(kept.path().sliced(1));
+        if (!now)
+            return false;
+        for (const HiveValue& value : kept.values()) {
+            const HiveValue* there = now->findValue(value.name);
+            if (!there || there->value != value.value)
+                return false;
+        }
+    }
+    return std::all_of(kept.subkeys().cbegin(), kept.subkeys().cend(),
+                       [&](const auto& subkey) { return holdsAsRecorded(hive, *subkey); });
+}
+
+// Whether the hive holds one of the values of `kept` otherwise: merging would overwrite it.
+bool holdsOtherwise(const HiveDocument& hive, const HiveKey& kept)
+{
+    if (const HiveKey* now = hive.findKey(kept.path().sliced(1))) {
+        for (const HiveValue& value : kept.values()) {
+            const HiveValue* there = now->findValue(value.name);
+            if (there && there->value != value.value)
+                return true;
+        }
+    }
+    return std::any_of(kept.subkeys().cbegin(), kept.subkeys().cend(),
+                       [&](const auto& subkey) { return holdsOtherwise(hive, *subkey); });
+}
+
+QList<TrashKey> changedKeys(const QString& prefixPath, const TrashRecord& record, const HiveDocument& recorded)
+{
+    QList<TrashKey> changed;
+    for (const TrashKey& key : record.keys) {
+        const HiveKey* kept = recorded.findKey(recordedPath(key));
+        if (kept && holdsOtherwise(HiveFile::open(prefixPath + u'/' + key.hive)->current(), *kept))
+            changed << key;
+    }
+    return changed;
+}
+
+void restoreLeftovers(const QString& prefixPath, const TrashRecord& record, bool replace)
+{
+    requireChangeable(prefixPath, record.keys);
+    const QString folder = folderFor(prefixPath);
+    const auto recorded = parseText(record.text);
+    const QStringList taken = takenPaths(folder, record);
+    const QList<TrashKey> changed = changedKeys(prefixPath, record, *recorded);
+    if (!taken.isEmpty() || !changed.isEmpty()) {
+        QStringList what = taken;
+        for (const TrashKey& key : changed)
+            what << describe(key);
+        if (!replace) {
+            throw EntryExistsError(QStringLiteral("What the record %1 would restore exists again: %2.")
+                                       .arg(record.id, what.join(QStringLiteral(", "))));
+        }
+        // Never deleted: what is there now goes into a record of its own.
+        TrashRecord aside;
+        aside.time = QDateTime::currentDateTimeUtc();
+        aside.prefix = record.prefix;
+        aside.name = QStringLiteral("%1 (replaced by a restore)").arg(record.name);
+        keepLeftoversChecked(prefixPath, aside, taken, changed, true);
+    }
+
+    // The keys first: a restore killed after them finds its paths in the trash and the keys as they
+    // were, which is no conflict.
+    for (const QString& hiveName : hiveNames) {
+        QList<const HiveKey*> kept;
+        for (const TrashKey& key : record.keys) {
+            const HiveKey* found = key.hive == hiveName ? recorded->findKey(recordedPath(key)) : nullptr;
+            if (found)
+                kept << found;
+        }
+        if (kept.isEmpty())
+            continue;
+        const auto hive = HiveFile::open(prefixPath + u'/' + hiveName);
+        const auto isBack = [&](const HiveKey* key) {
+            return holdsAsRecorded(hive->current(), *key);
+        };
+        if (std::all_of(kept.cbegin(), kept.cend(), isBack))
+            continue;
+        hive->modify([&](HiveDocument& document) {
+            for (const HiveKey* key : std::as_const(kept))
+                copyKey(document, *key, 1);
+        });
+    }
+
+    const QString driveC = canonicalDriveC(prefixPath);
+    for (qsizetype i = 0; i < record.files.size(); ++i) {
+        const QString copy = keptFile(folder, record.id, i);
+        const QString& path = record.files[i];
+        if (!present(copy))
+            continue; // back already
+        try {
+            if (const QString problem = pathProblem(driveC, path, false); !problem.isEmpty())
+                throw KestrinError(QStringLiteral("%1 is not restored: %2.").arg(path, problem));
+            makeFolder(QFileInfo(path).absolutePath());
+            movePath(copy, path);
+        } catch (const KestrinError& error) {
+            throw KestrinError(QStringLiteral("%1 The record %2 stays: restoring it again brings back the rest.")
+                                   .arg(error.message(), record.id));
+        }
+    }
+    removeRecordFiles(folder, record.id);
+}
+
 } // namespace
 
 QString folderFor(const QString& prefixPath)
@@ -290,9 +791,11 @@ QList<TrashRecord> list(const QString& prefixPath)
 {
     const QString folder = folderFor(prefixPath);
     QList<TrashRecord> records;
-    const QStringList names = QDir(folder).entryList({QStringLiteral("*.record")}, QDir::Files);
+    // System too: a FIFO or a device named like a record is listed as damaged, so that purge finds it.
+    const QStringList names = QDir(folder).entryList({QStringLiteral("*.record")}, QDir::Files | QDir::System);
+    const QString driveC = canonicalDriveC(prefixPath);
     for (const QString& name : names)
-        records << parseRecord(folder, name.chopped(7));
+        records << parseRecord(folder, name.chopped(7), driveC);
     std::sort(records.begin(), records.end(), [](const TrashRecord& a, const TrashRecord& b) {
         if (a.time != b.time)
             return a.time > b.time;
@@ -307,7 +810,7 @@ TrashRecord read(const QString& prefixPath, const QString& id)
     const QString folder = folderFor(prefixPath);
     if (!QFileInfo::exists(recordPath(folder, id)))
         throw KestrinError(QStringLiteral("The entry trash of %1 has no record %2.").arg(prefixPath, id));
-    TrashRecord record = parseRecord(folder, id);
+    TrashRecord record = parseRecord(folder, id, canonicalDriveC(prefixPath));
     if (!record.damage.isEmpty())
         throw KestrinError(
             QStringLiteral("The record %1 of the entry trash cannot be used: %2.").arg(id, record.damage));
@@ -347,6 +850,12 @@ QString keepFiles(const QString& prefixPath, TrashRecord record, const QStringLi
     return record.id;
 }
 
+QString keepLeftovers(const QString& prefixPath, TrashRecord record, const QStringList& paths,
+                      const QList<TrashKey>& keys)
+{
+    return keepLeftoversChecked(prefixPath, std::move(record), paths, keys, false);
+}
+
 void undoKeep(const QString& prefixPath, const QString& id)
 {
     const TrashRecord record = read(prefixPath, id);
@@ -357,6 +866,10 @@ void undoKeep(const QString& prefixPath, const QString& id)
 
 bool wouldReplace(const QString& prefixPath, const TrashRecord& record)
 {
+    if (record.action == leftoversAction) {
+        return !takenPaths(folderFor(prefixPath), record).isEmpty() ||
+               !changedKeys(prefixPath, record, *parseText(record.text)).isEmpty();
+    }
     if (record.action == u"menu-removed") {
         return std::any_of(record.files.cbegin(), record.files.cend(),
                            [](const QString& file) { return QFileInfo::exists(file); });
@@ -368,6 +881,10 @@ bool wouldReplace(const QString& prefixPath, const TrashRecord& record)
 void restore(const QString& prefixPath, const QString& id, bool replace)
 {
     const TrashRecord record = read(prefixPath, id);
+    if (record.action == leftoversAction) {
+        restoreLeftovers(prefixPath, record, replace);
+        return;
+    }
     if (!replace && wouldReplace(prefixPath, record)) {
         throw EntryExistsError(record.action == u"menu-removed"
                                    ? QStringLiteral("A file that the record %1 would restore exists again.").arg(id)

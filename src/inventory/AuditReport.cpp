@@ -39,6 +39,8 @@ QStringList AuditReport::programLines(const ProgramListModel& list, Format forma
         if (format == Format::Short)
             continue;
         lines << QStringLiteral("Uninstall Command: ") + list.subItem(row, list.CommandColumn());
+        if (!program.Size.isEmpty())
+            lines << QStringLiteral("Size: ") + program.Size;
         if (!program.uninstallerFound())
             lines << sAuditMissingUninstaller;
         lines << Separator;

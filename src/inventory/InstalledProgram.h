@@ -1,8 +1,19 @@
 #pragma once
 
 #include "inventory/RegistryRoot.h"
+#include "paths/WindowsPaths.h"
 
 #include <QString>
+
+// Where an item's size comes from. Wine never writes the shell's cache of sizes, so without it the
+// installer's estimate counts, and without that the measured size of the program's own folder.
+enum class SizeSource
+{
+    None,
+    UsageCache,
+    Estimate, // the entry's "EstimatedSize"
+    Folder,   // measured after the list is shown
+};
 
 // One item of the program list: an uninstall entry as the scan found it.
 struct InstalledProgram
@@ -16,6 +27,12 @@ struct InstalledProgram
     QString LastUsed;
     QString Frequency;
     QString UninstallCommand; // "UninstallString" exactly as read
+    SizeSource SizeFrom = SizeSource::None;
+
+    // What measuring the program's folder after the scan needs.
+    QString InstallLocation;
+    QString DisplayIcon;
+    PathView View = PathView::Native;
 
     bool uninstallerFound() const { return UninstallerMissing == -1; }
     // The key as windows show it: the root's name, "\" and the key path.

@@ -1,5 +1,7 @@
 #include "inventory/ProgramListModel.h"
 
+#include "inventory/UsageCache.h"
+
 #include <QLocale>
 
 #include <algorithm>
@@ -47,6 +49,7 @@ void ProgramListModel::clear()
 {
     beginResetModel();
     m_items.clear();
+    ++m_generation;
     endResetModel();
 }
 
@@ -55,6 +58,7 @@ void ProgramListModel::beginBatch()
     if (m_inBatch)
         return;
     m_inBatch = true;
+    ++m_generation;
     beginResetModel();
 }
 
@@ -95,6 +99,42 @@ void ProgramListModel::endBatch()
     endResetModel();
 }
 
+void ProgramListModel::setMeasured(int row, qint64 bytes, const QDateTime& lastUse)
+{
+    if (!m_ntFamily || row < 0 || row >= count())
+        return;
+    InstalledProgram& p = m_items[size_t(row)];
+    int first = columnCount();
+    int last = -1;
+    if (p.SizeFrom == SizeSource::None && bytes > 0) {
+        p.Size = UsageCache::FormatUsageSize(bytes);
+        p.SizeFrom = SizeSource::Folder;
+        first = last = SizeColumn;
+    }
+    if (p.LastUsed.isEmpty() && lastUse.isValid()) {
+        p.LastUsed = UsageCache::FormatUsageDate(UsageCache::fileTimeOf(lastUse));
+        first = std::min(first, int(LastUsedColumn));
+        last = std::max(last, int(LastUsedColumn));
+    }
+    if (last >= 0)
+        emit dataChanged(index(row, first), index(row, last), {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+QString ProgramListModel::sizeSourceText(const InstalledProgram& p)
+{
+    switch (p.SizeFrom) {
+    case SizeSource::UsageCache:
+        return QStringLiteral("%1, as the system's cache of sizes records it").arg(p.Size);
+    case SizeSource::Estimate:
+        return QStringLiteral("%1, as the installer estimated it").arg(p.Size);
+    case SizeSource::Folder:
+        return QStringLiteral("%1, measured on disk from the program's folder").arg(p.Size);
+    case SizeSource::None:
+        break;
+    }
+    return QString();
+}
+
 int ProgramListModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() || m_inBatch ? 0 : count();
@@ -111,8 +151,11 @@ QVariant ProgramListModel::data(const QModelIndex& index, int role) const
         return {};
     const InstalledProgram& p = at(index.row());
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        if (index.column() == SizeColumn && m_ntFamily)
+            return sizeSourceText(p);
+        [[fallthrough]];
+    case Qt::DisplayRole:
         if (index.column() == NameColumn)
             return p.Name;
         return subItem(index.row(), index.column() - 1);

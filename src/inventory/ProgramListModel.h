@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QCollator>
+#include <QDateTime>
 
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     enum Column
     {
         NameColumn = 0,
+        SizeColumn = 1, // NT family only, as is LastUsedColumn
+        LastUsedColumn = 2,
     };
 
     // `ntFamily` decides the columns: Name, Size, Last Used On, Frequency, Uninstall Command, or
@@ -38,6 +41,8 @@ public:
     const InstalledProgram& at(int row) const { return m_items[size_t(row)]; }
     // The text of sub-item `subItem` of a row (0 to 2 the usage texts, CommandColumn the command).
     QString subItem(int row, int subItem) const;
+    // The size with where it comes from, for a tooltip; empty without a size.
+    static QString sizeSourceText(const InstalledProgram& program);
 
     // A scan: clear(), then beginBatch(), append() per entry, endBatch(). Views see only the
     // finished, sorted list.
@@ -45,6 +50,13 @@ public:
     void beginBatch();
     void append(InstalledProgram program);
     void endBatch();
+    // Counts the scans: a result computed for a row of an earlier scan must not land on this one's.
+    quint64 generation() const { return m_generation; }
+
+    // Fills in what measuring the program's folder found, where the row has nothing better: the size
+    // when neither the usage cache nor the installer gave one, the last use when the cache gave none.
+    // Rows keep their places: the list stays sorted by name.
+    void setMeasured(int row, qint64 bytes, const QDateTime& lastUse);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -54,6 +66,7 @@ public:
 private:
     bool m_ntFamily;
     bool m_inBatch = false;
+    quint64 m_generation = 0;
     QCollator m_collator;
     std::vector<InstalledProgram> m_items;
 };

@@ -3,6 +3,7 @@
 #include "base/KestrinError.h"
 #include "desktop/SystemIconList.h"
 #include "hive/HiveFile.h"
+#include "hive/RegistryValue.h"
 #include "inventory/IconResolver.h"
 #include "inventory/PrefixEnvironment.h"
 #include "inventory/ProgramListModel.h"
@@ -10,6 +11,8 @@
 #include "inventory/Texts.h"
 #include "inventory/UninstallResolver.h"
 #include "paths/WindowsPaths.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -42,6 +45,7 @@ struct ProgramScan::Pass
     ProgramListModel& model;
     UninstallResolver uninstallers;
     IconResolver icons;
+    PrefixEnvironment::Expander& expander;
 };
 
 ProgramScan::ProgramScan(WinePrefix prefix, bool ntFamily, SystemIconList& icons, int warningIconIndex,
@@ -79,7 +83,8 @@ void ProgramScan::RefreshProgramList(ProgramListModel& model)
         IconResolver(
             IconResolver::throughPrefix(
                 m_prefix, [&iconList](const QString& hostFile) { return iconList.indexOfFile(hostFile); }, listings),
-            m_ownIconIndex, [&expander](const QString& text, PathView view) { return expander.expand(text, view); })};
+            m_ownIconIndex, [&expander](const QString& text, PathView view) { return expander.expand(text, view); }),
+        expander};
 
     RegistryAccess reg(m_prefix);
     BatchGuard batch(model);
@@ -133,29 +138,51 @@ std::optional<ProgramScan::EntryTexts> ProgramScan::readEntryTexts(RegistryAcces
     reg.GetValueNames(values);
     if (!containsName(values, ValueName::DisplayName) || !containsName(values, ValueName::UninstallString))
         return std::nullopt;
-    EntryTexts texts{reg.ReadString(ValueName::DisplayName), reg.ReadString(ValueName::UninstallString),
-                     reg.ReadString(ValueName::DisplayIcon)};
+    EntryTexts texts;
+    texts.name = reg.ReadString(ValueName::DisplayName);
+    texts.command = reg.ReadString(ValueName::UninstallString);
+    texts.icon = reg.ReadString(ValueName::DisplayIcon);
     if (texts.name.isEmpty() || texts.command.isEmpty())
         return std::nullopt;
     return texts;
 }
 
+void ProgramScan::readSizeFacts(RegistryAccess& reg, EntryTexts& texts)
+{
+    // Neither may hide an entry: a value of the wrong type only means there is no fact to use.
+    if (const auto location = reg.readValue(ValueName::InstallLocation);
+        location && (location->type == RegType::Sz || location->type == RegType::ExpandSz))
+        texts.installLocation = location->toText();
+    if (const auto estimate = reg.readValue(ValueName::EstimatedSize)) {
+        qint64 kilobytes = 0;
+        if (estimate->type == RegType::Dword && estimate->data.size() == 4)
+            kilobytes = estimate->toDword();
+        else if (estimate->type == RegType::Qword && estimate->data.size() == 8)
+            kilobytes = qint64(std::min<quint64>(estimate->toQword(), quint64(1) << 40));
+        texts.estimatedBytes = kilobytes * 1024; // MSI writes 0 for "not known"
+    }
+}
+
 void ProgramScan::ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source)
 {
     const QString keyPath = reg.hasCurrentKey() ? reg.CurrentPath() : QString();
-    const std::optional<EntryTexts> texts = readEntryTexts(reg);
+    std::optional<EntryTexts> texts = readEntryTexts(reg);
     if (!texts)
         return;
 
     QString size, lastUsed, frequency, programPath;
-    if (m_ntFamily)
+    if (m_ntFamily) {
         m_usage.ReadUsageInfo(subkeyName, size, lastUsed, frequency, programPath);
+        readSizeFacts(reg, *texts);
+        if (texts->installLocation.contains(u'%'))
+            texts->installLocation = pass.expander.expand(texts->installLocation, source.view);
+    }
     const int iconIndex = pass.icons.ProgramIconIndex(texts->icon, programPath, texts->command, source.view);
-    AddProgramItem(pass, texts->name, size, lastUsed, frequency, texts->command, keyPath, iconIndex, source);
+    AddProgramItem(pass, texts->name, size, lastUsed, frequency, *texts, keyPath, iconIndex, source);
 }
 
 void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
-                                 const QString& frequency, const QString& command, const QString& keyPath,
+                                 const QString& frequency, const EntryTexts& texts, const QString& keyPath,
                                  int iconIndex, const Source& source)
 {
     InstalledProgram program;
@@ -167,8 +194,18 @@ void ProgramScan::AddProgramItem(Pass& pass, const QString& name, const QString&
         program.Size = size;
         program.LastUsed = lastUsed;
         program.Frequency = frequency;
+        if (!size.isEmpty()) {
+            program.SizeFrom = SizeSource::UsageCache;
+        } else if (texts.estimatedBytes > 0) {
+            program.Size = UsageCache::FormatUsageSize(texts.estimatedBytes);
+            program.SizeFrom = SizeSource::Estimate;
+        }
+        program.InstallLocation = texts.installLocation;
+        program.DisplayIcon = texts.icon;
     }
-    program.UninstallerMissing = pass.uninstallers.UninstallerExists(command, source.view) ? -1 : m_warningIconIndex;
-    program.UninstallCommand = command;
+    program.View = source.view;
+    program.UninstallerMissing =
+        pass.uninstallers.UninstallerExists(texts.command, source.view) ? -1 : m_warningIconIndex;
+    program.UninstallCommand = texts.command;
     pass.model.append(std::move(program));
 }

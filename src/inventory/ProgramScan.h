@@ -64,15 +64,19 @@ private:
         QString name;
         QString command;
         QString icon;
+        QString installLocation;
+        qint64 estimatedBytes = 0; // from "EstimatedSize"; 0 when it has none that makes sense
     };
     // The texts of the entry open in `reg` when it qualifies for the list: a display name and an
     // uninstall command, both not empty. Throws KestrinError when a value is not text.
     static std::optional<EntryTexts> readEntryTexts(RegistryAccess& reg);
+    // Adds what sizes the entry without the usage cache: its install folder and the installer's estimate.
+    static void readSizeFacts(RegistryAccess& reg, EntryTexts& texts);
     // Calls `read` with `reg` opened on each uninstall entry of the prefix, in scan order.
     template <class Read> static void forEachEntry(const WinePrefix& prefix, RegistryAccess& reg, Read&& read);
     void ReadProgramEntry(Pass& pass, RegistryAccess& reg, const QString& subkeyName, const Source& source);
     void AddProgramItem(Pass& pass, const QString& name, const QString& size, const QString& lastUsed,
-                        const QString& frequency, const QString& command, const QString& keyPath, int iconIndex,
+                        const QString& frequency, const EntryTexts& texts, const QString& keyPath, int iconIndex,
                         const Source& source);
 
     WinePrefix m_prefix;

@@ -20,6 +20,9 @@ inline const QString DisplayName = QStringLiteral("DisplayName");
 inline const QString UninstallString = QStringLiteral("UninstallString");
 inline const QString DisplayIcon = QStringLiteral("DisplayIcon");
 inline const QString SlowInfoCache = QStringLiteral("SlowInfoCache");
+inline const QString EstimatedSize = QStringLiteral("EstimatedSize"); // kilobytes, as installers write it
+inline const QString InstallLocation = QStringLiteral("InstallLocation");
+inline const QString Publisher = QStringLiteral("Publisher");
 } // namespace ValueName
 
 // One row of the details page: the caption shown and the registry value it comes from.

@@ -180,6 +180,16 @@ QString UsageCache::FormatUsageDate(FileTime time)
         .arg(date.day(), 2, 10, QLatin1Char('0'));
 }
 
+FileTime UsageCache::fileTimeOf(const QDateTime& time)
+{
+    // 11,644,473,600 seconds lie between 1601-01-01 and 1970-01-01.
+    constexpr qint64 epochGapTicks = 11'644'473'600LL * TicksPerSecond;
+    const qint64 ticks = time.toMSecsSinceEpoch() * (TicksPerSecond / 1000) + epochGapTicks;
+    if (!time.isValid() || ticks <= 0)
+        return {};
+    return {quint32(quint64(ticks) & 0xffffffffU), quint32(quint64(ticks) >> 32)};
+}
+
 QString UsageCache::FormatUsageFrequency(qint32 count)
 {
     if (count < 0)

@@ -3,6 +3,7 @@
 #include "prefix/WinePrefix.h"
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,8 @@ public:
     // The local date "yyyy-mm-dd", converted with the UTC offset in force now (Clock::now()); empty for a zero
     // time, "(Unknown)" for all-ones or a time that does not convert to a year from 1 to 9999.
     static QString FormatUsageDate(FileTime time);
+    // The FILETIME of a moment, for dates that come from the file system rather than the cache.
+    static FileTime fileTimeOf(const QDateTime& time);
     // "rarely", "occasionally" or "frequently"; empty for a negative count.
     static QString FormatUsageFrequency(qint32 count);
 

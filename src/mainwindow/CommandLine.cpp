@@ -45,6 +45,8 @@ void CommandLine::takeLeadingOptions(QStringList& arguments)
         };
         if (option == u"--prefix") {
             m_prefixOption = value();
+        } else if (option == u"--remove-leftovers") {
+            m_removeLeftovers = true;
         } else if (option == u"--clean-menus") {
             m_cleanMenus = true;
             return; // a run of its own, whose arguments follow
@@ -128,6 +130,9 @@ QString CommandLine::usageText()
                           "  --prefix DIR      manage the Wine prefix in DIR\n"
                           "  --clean-menus [/F] list the menu entries Wine left for programs that have gone;\n"
                           "                    with /F move them into the entry trash; no window is shown\n"
+                          "  --remove-leftovers with /QU: once a program is removed, move what it surely left\n"
+                          "                    in the prefix (its folder, shortcuts, keys, menu entries) into\n"
+                          "                    the entry trash, and list it on standard output\n"
                           "  --help, --version print this text or the version and end\n"
                           "\n"
                           "Switches (letter case does not matter):\n"

@@ -37,6 +37,8 @@ public:
     const QString& optionError() const { return m_optionError; }
     // Whether --clean-menus was given; the arguments after it are then all of argument()'s.
     bool cleanMenus() const { return m_cleanMenus; }
+    // Whether --remove-leftovers was given: /QU then takes what a removed program surely left.
+    bool removeLeftovers() const { return m_removeLeftovers; }
     const QStringList& arguments() const { return m_arguments; }
 
     Switch switchGiven() const { return m_switch; }
@@ -75,4 +77,5 @@ private:
     Switch m_switch = Switch::None;
     bool m_headless = false;
     bool m_cleanMenus = false;
+    bool m_removeLeftovers = false;
 };

@@ -5,11 +5,14 @@
 #include "audit/TfAudit.h"
 #include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
+#include "desktop/WineMenuFolders.h"
 #include "hive/PrefixHealth.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/RegistryAccess.h"
 #include "inventory/Texts.h"
+#include "leftovers/LeftoverRemoval.h"
 #include "mainwindow/CommandLine.h"
+#include "mainwindow/ListSizeFiller.h"
 #include "mainwindow/MainCommands.h"
 #include "uninstall/UninstallLog.h"
 #include "wine/CommandLauncher.h"
@@ -126,6 +129,10 @@ void TfKestrin::QuietUninstall()
             noteFailure(CommandLine::ExitNameNotFound);
             continue;
         }
+        const bool takeLeftovers = CommandLine::current().removeLeftovers();
+        const ProgramTraces traces =
+            takeLeftovers ? ProgramTraces::read(m_prefix, item->Root, item->KeyPath, item->Name, item->View)
+                          : ProgramTraces();
         // Waits for the programs the uninstaller started too (reading the files alone, for Wine to save
         // the registry), so that the check below reads what the uninstaller left.
         const CommandLauncher::Outcome outcome = CommandLauncher::instance().RunAndWait(
@@ -144,8 +151,27 @@ void TfKestrin::QuietUninstall()
             noteFailure(CommandLine::ExitNotStarted);
         } else if (!removed) {
             noteFailure(CommandLine::ExitNotRemoved);
+        } else if (takeLeftovers && !runGuarded(this, [&] { removeLeftoversOf(traces); })) {
+            noteFailure(CommandLine::ExitFailed);
         }
     }
+}
+
+void TfKestrin::removeLeftoversOf(const ProgramTraces& traces)
+{
+    LeftoverFinder finder(m_prefix, traces, WineMenuFolders::fromEnvironment());
+    const QList<Leftover> leftovers = finder.find();
+    const QList<int> certain = LeftoverRemoval::certainOnes(leftovers);
+    if (certain.isEmpty())
+        return;
+    const LeftoverRemoval::Removed removed = LeftoverRemoval::remove(m_prefix, finder, leftovers, certain);
+    for (const int index : certain)
+        std::printf("%s\n", qUtf8Printable(QStringLiteral("Moved to the entry trash: ") + leftovers[index].shown));
+    for (const QString& id : {removed.recordId, removed.menuRecordId}) {
+        if (!id.isEmpty())
+            std::printf("%s\n", qUtf8Printable(QStringLiteral("Trash record: ") + id));
+    }
+    std::fflush(stdout);
 }
 
 int TfKestrin::EntryHasValue(const QString& valueName, RegistryRoot root, const QString& keyPath)
@@ -163,6 +189,9 @@ int TfKestrin::EntryHasValue(const QString& valueName, RegistryRoot root, const 
 
 void TfKestrin::ReportToFile(bool longFormat, const QString& fileName)
 {
+    // No window paints, so nothing measured the folders in the background.
+    if (longFormat)
+        runGuarded(this, [this] { ListSizeFiller::fillNow(m_prefix, *m_model); });
     TfAudit audit(*this);
     (longFormat ? audit.rbLong : audit.rbShort)->setChecked(true);
     if (!audit.saveToFile(fileName))
@@ -172,6 +201,8 @@ void TfKestrin::ReportToFile(bool longFormat, const QString& fileName)
 
 void TfKestrin::ReportToPrinter(bool longFormat)
 {
+    if (longFormat)
+        runGuarded(this, [this] { ListSizeFiller::fillNow(m_prefix, *m_model); });
     TfAudit audit(*this);
     (longFormat ? audit.rbLong : audit.rbShort)->setChecked(true);
     if (!audit.printOnDefaultPrinter())

@@ -15,7 +15,9 @@
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/Texts.h"
+#include "leftovers/TfLeftovers.h"
 #include "mainwindow/CommandLine.h"
+#include "mainwindow/ListSizeFiller.h"
 #include "mainwindow/MainActions.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/MainSettings.h"
@@ -31,6 +33,7 @@
 #include "uninstall/UninstallLog.h"
 #include "wine/CommandLauncher.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -80,6 +83,7 @@ TfKestrin::TfKestrin(WinePrefix prefix, QString workingFolder, QWidget* parent)
     m_actions = new MainActions(this);
     paint(m_actions->tbarHeader, FormColor);
     m_commands = new MainCommands(*this, *m_actions);
+    m_sizeFiller = new ListSizeFiller(this);
     installWindowOpeners();
     FormCreate();
     lvPrograms->setFocus();
@@ -203,8 +207,10 @@ void TfKestrin::installWindowOpeners()
     m_commands->setWindowOpener(MainCommands::Window::Uninstall, [this] {
         TfUninstall runner(*this);
         runner.exec();
-        if (runner.state() == TfUninstall::State::Removed)
+        if (runner.state() == TfUninstall::State::Removed) {
+            offerLeftovers(runner.traces());
             offerMenuCleanup();
+        }
     });
     m_commands->setWindowOpener(MainCommands::Window::DeleteFromList, [this] {
         TfDelete remove(*this);
@@ -245,6 +251,18 @@ void TfKestrin::installWindowOpeners()
             return;
         }
         cleanup.exec();
+    });
+}
+
+void TfKestrin::offerLeftovers(const ProgramTraces& traces)
+{
+    runGuarded(this, [&] {
+        LeftoverFinder finder(m_prefix, traces, WineMenuFolders::fromEnvironment());
+        const QList<Leftover> leftovers = finder.find();
+        if (leftovers.isEmpty())
+            return;
+        TfLeftovers window(*this, finder, leftovers);
+        window.exec();
     });
 }
 
@@ -399,9 +417,11 @@ void TfKestrin::RefreshProgramList()
         m_scan->RefreshProgramList(*m_model);
     } catch (...) {
         showSkippedEntries();
+        m_sizeFiller->afterScan(m_prefix, m_model, lvPrograms->currentView()->viewport());
         throw;
     }
     showSkippedEntries();
+    m_sizeFiller->afterScan(m_prefix, m_model, lvPrograms->currentView()->viewport());
 }
 
 // A note rather than a message box: the same entries would raise it again on every refresh.

@@ -28,6 +28,9 @@ class TFramePanel;
 //
 // Files named without a folder (the log, the help file, the update shortcut) resolve against
 // `workingFolder`, the current directory at start by default.
+struct ProgramTraces;
+class ListSizeFiller;
+
 class TfKestrin : public QMainWindow, public ProgramListHost
 {
     Q_OBJECT
@@ -113,6 +116,10 @@ public:
     // Run after an uninstall that removed its program: asks once whether to clean up the menu entries
     // Wine left behind, when there are any.
     void offerMenuCleanup();
+    // Run after an uninstall that removed its program: shows what it left behind, when anything.
+    void offerLeftovers(const ProgramTraces& traces);
+    // /QU --remove-leftovers: takes what the removed program surely left, and says so on standard output.
+    void removeLeftoversOf(const ProgramTraces& traces);
 
     void lvProgramsSelectItem(int row);
     void lvProgramsClick();
@@ -168,4 +175,5 @@ private:
     ProgramIconModel* m_iconModel = nullptr;
     MainActions* m_actions = nullptr;
     MainCommands* m_commands = nullptr;
+    ListSizeFiller* m_sizeFiller = nullptr;
 };

@@ -29,6 +29,15 @@ QString sentence(const QString& text)
     return text.left(1).toUpper() + text.mid(1);
 }
 
+// The key a record names, or for leftovers what it keeps.
+QString recordContents(const TrashRecord& record)
+{
+    if (record.action == u"leftovers-removed") {
+        return QStringLiteral("%1 file(s) or folder(s), %2 key(s)").arg(record.files.size()).arg(record.keys.size());
+    }
+    return (record.hive == u"system.reg" ? QStringLiteral("HKLM\\") : QStringLiteral("HKCU\\")) + record.key;
+}
+
 } // namespace
 
 RegTool::RegTool(WinePrefix prefix, FILE* out, FILE* err, Confirm confirm)
@@ -232,10 +241,8 @@ void RegTool::listTrash()
             continue;
         }
         const QString time = record.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        print(m_out, QStringLiteral("%1  %2  %3  %4\\%5  %6\n")
-                         .arg(record.id, time, record.action,
-                              record.hive == u"system.reg" ? QStringLiteral("HKLM") : QStringLiteral("HKCU"),
-                              record.key, record.name));
+        print(m_out, QStringLiteral("%1  %2  %3  %4  %5\n")
+                         .arg(record.id, time, record.action, recordContents(record), record.name));
     }
 }
 
@@ -243,13 +250,18 @@ void RegTool::restoreFromTrash(const RegCommand& command)
 {
     const TrashRecord record = EntryTrash::read(m_prefix.path(), command.recordId);
     const bool replace = command.force || EntryTrash::wouldReplace(m_prefix.path(), record);
+    const bool leftovers = record.action == u"leftovers-removed";
     if (replace && !command.force) {
-        confirm(QStringLiteral("%1 exists again. Replace it with the record's copy?").arg(record.key),
+        const QString what = leftovers ? QStringLiteral("Some of what the record %1 keeps").arg(record.id) : record.key;
+        confirm(QStringLiteral("%1 exists again. Replace it with the record's copy?").arg(what),
                 QStringLiteral("%1 exists again: nothing was restored. Give /f to replace it with the record's copy.")
-                    .arg(record.key));
+                    .arg(what));
     }
     EntryTrash::restore(m_prefix.path(), record.id, replace);
-    print(m_out, QStringLiteral("Restored %1 (%2).\n").arg(record.key, record.name));
+    if (leftovers)
+        print(m_out, QStringLiteral("Restored the leftovers of %1.\n").arg(record.name));
+    else
+        print(m_out, QStringLiteral("Restored %1 (%2).\n").arg(record.key, record.name));
 }
 
 void RegTool::purgeTrash(const RegCommand& command)

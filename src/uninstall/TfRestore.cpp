@@ -24,7 +24,35 @@ QString actionText(const TrashRecord& record)
         return QStringLiteral("damaged");
     if (record.action == u"menu-removed")
         return QStringLiteral("menu entry removed");
+    if (record.action == u"leftovers-removed")
+        return QStringLiteral("leftovers removed");
     return record.action;
+}
+
+// What the record brings back, for the name's tool tip.
+QString contentsText(const TrashRecord& record)
+{
+    if (record.action != u"leftovers-removed")
+        return record.key;
+    QStringList lines = record.files;
+    for (const TrashKey& key : record.keys)
+        lines << (key.hive == u"system.reg" ? QStringLiteral("HKLM\\") : QStringLiteral("HKCU\\")) + key.key;
+    return lines.join(u'\n');
+}
+
+QString replaceQuestion(const TrashRecord& record)
+{
+    if (record.action == u"menu-removed") {
+        return QStringLiteral("Some of the files of \"%1\" exist again. Replace them with the record's copies?")
+            .arg(record.name);
+    }
+    if (record.action == u"leftovers-removed") {
+        return QStringLiteral("Some files, folders or registry values of \"%1\" exist again. Replace them with the "
+                              "record's copies? What they replace is kept in the trash.")
+            .arg(record.name);
+    }
+    return QStringLiteral("An entry exists again under %1. Replace it with the record of \"%2\"?")
+        .arg(record.key, record.name);
 }
 
 QRect buttonSlot(int index)
@@ -90,7 +118,7 @@ void TfRestore::showRecords(const QString& selectId)
                                  : QString();
         const QString name = record.damage.isEmpty() ? record.name : record.damage;
         auto* item = new QTreeWidgetItem(lvRecords, {time, actionText(record), name});
-        item->setToolTip(2, record.key);
+        item->setToolTip(2, contentsText(record));
         if (!current || record.id == selectId)
             current = item;
     }
@@ -113,13 +141,8 @@ void TfRestore::buRestoreClick()
     const TrashRecord record = EntryTrash::read(m_host.prefix().path(), chosen->id);
     const bool replace = EntryTrash::wouldReplace(m_host.prefix().path(), record);
     if (replace) {
-        const QString question =
-            record.action == u"menu-removed"
-                ? QStringLiteral("Some of the files of \"%1\" exist again. Replace them with the record's copies?")
-                      .arg(record.name)
-                : QStringLiteral("An entry exists again under %1. Replace it with the record of \"%2\"?")
-                      .arg(record.key, record.name);
-        if (MessageBox::question(this, windowTitle(), question, MessageBox::Button::No) != MessageBox::Button::Yes)
+        if (MessageBox::question(this, windowTitle(), replaceQuestion(record), MessageBox::Button::No) !=
+            MessageBox::Button::Yes)
             return;
     }
     // The record stays until its entry is back, so a failure here loses nothing.
@@ -151,8 +174,12 @@ void TfRestore::buDeleteRecordClick()
         return;
     const QString name = chosen->name.isEmpty() ? chosen->key : chosen->name;
     const QString question =
-        QStringLiteral("Delete the record of \"%1\"? The entry cannot be brought back once its record is gone.")
-            .arg(name);
+        chosen->action == u"leftovers-removed"
+            ? QStringLiteral("Delete the record of \"%1\" with the files and keys it keeps? They cannot be brought "
+                             "back once the record is gone.")
+                  .arg(name)
+            : QStringLiteral("Delete the record of \"%1\"? The entry cannot be brought back once its record is gone.")
+                  .arg(name);
     if (MessageBox::question(this, windowTitle(), question, MessageBox::Button::No) != MessageBox::Button::Yes)
         return;
     const int row = lvRecords->indexOfTopLevelItem(lvRecords->currentItem());

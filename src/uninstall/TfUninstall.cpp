@@ -119,6 +119,7 @@ void TfUninstall::FormCreate()
         Root = item.Root;
         KeyPath = item.KeyPath;
         m_uninstallerMissing = !item.uninstallerFound();
+        m_traces = ProgramTraces::read(m_host.prefix(), Root, KeyPath, ProgramName, item.View);
     }
     lUnHeader->setText(sAboutToUninstall);
     lUnProgramName->setText(ProgramName);

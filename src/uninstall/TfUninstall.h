@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inventory/RegistryRoot.h"
+#include "leftovers/ProgramTraces.h"
 #include "wine/CommandLauncher.h"
 
 #include <QDialog>
@@ -35,6 +36,8 @@ public:
     ~TfUninstall() override;
 
     State state() const { return m_state; }
+    // What the entry said about its program before the uninstaller ran, to find its leftovers by.
+    const ProgramTraces& traces() const { return m_traces; }
 
     // Captured at opening from the selected item: the name to look for, and the entry's own key.
     QString ProgramName;
@@ -93,6 +96,7 @@ private:
     State m_state = State::Ready;
     void (TfUninstall::*m_action)() = nullptr;
     bool m_closeAfterWait = false;
+    ProgramTraces m_traces;
 };
 
 // The window while it exists: TMoveThread reaches it here.

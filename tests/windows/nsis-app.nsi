@@ -1,6 +1,8 @@
 ; A small real program as most are shipped: a 32-bit NSIS installer whose uninstaller copies itself
 ; to %TEMP% and runs from there, registered in the 32-bit view of HKLM.
-; makensis -DOUTFILE=<installer.exe> [-DSILENT] nsis-app.nsi
+; makensis -DOUTFILE=<installer.exe> [-DSILENT] [-DLEAVE_TRACES] nsis-app.nsi
+; With LEAVE_TRACES it also writes settings, shortcuts and its own keys, and its uninstaller leaves them
+; behind, as many real ones do.
 Unicode true
 Name "K NSIS App"
 OutFile "${OUTFILE}"
@@ -27,6 +29,18 @@ Section
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninst.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninst.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "K Test"
+!ifdef LEAVE_TRACES
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    CreateDirectory "$INSTDIR\settings"
+    FileOpen $0 "$INSTDIR\settings\app.ini" w
+    FileWrite $0 "[view]$\r$\ntheme=dark$\r$\n"
+    FileClose $0
+    CreateDirectory "$SMPROGRAMS\K NSIS App"
+    CreateShortcut "$SMPROGRAMS\K NSIS App\Readme.lnk" "$INSTDIR\readme.txt"
+    CreateShortcut "$SMPROGRAMS\K NSIS App\Uninstall.lnk" "$INSTDIR\uninst.exe"
+    WriteRegStr HKLM "Software\K Test\K NSIS App" "InstallDir" "$INSTDIR"
+    WriteRegStr HKCU "Software\K Test\K NSIS App" "Theme" "dark"
+!endif
 SectionEnd
 
 Section "Uninstall"

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "inventory/RegistryRoot.h"
+#include "paths/WindowsPaths.h"
+#include "prefix/WinePrefix.h"
+
+#include <QString>
+#include <QStringList>
+
+// A shortcut (.lnk) in one of the prefix's Start Menu or desktop folders, with what it points to.
+struct PrefixShortcut
+{
+    QString hostPath;    // the .lnk file
+    QString windowsPath; // the same as Wine names it, e.g. in its menu bookkeeping
+    QString target;      // the Windows path it starts
+};
+
+// What an uninstall entry records about its program, read before the uninstaller runs: once the
+// program is removed the entry is gone, and with it the facts that tell the program's leftovers
+// from everything else in the prefix.
+struct ProgramTraces
+{
+    QString name;      // "DisplayName"
+    QString publisher; // "Publisher"
+    QString entryName; // the entry's own key name under the uninstall key
+    RegistryRoot root = RegistryRoot::LocalMachine;
+    QString keyPath;
+    QString folder;        // canonical host path of the program's own folder, or empty
+    QString folderWindows; // the same as a Windows path
+    QString folderReason;  // why it is the program's: "the entry names it as the install folder", ...
+    QString uninstaller;   // host path of the uninstaller's file, or empty
+    QString uninstallerWindows;
+    QList<PrefixShortcut> shortcuts; // the shortcuts into the folder or to the uninstaller
+
+    // Reads the entry `keyPath` under `root`; an entry that cannot be read gives traces with the name only.
+    static ProgramTraces read(const WinePrefix& prefix, RegistryRoot root, const QString& keyPath, const QString& name,
+                              PathView view);
+
+    // Whether `shortcut` points into the program's folder or to its uninstaller.
+    bool owns(const PrefixShortcut& shortcut) const;
+};
+
+// The shortcuts of the Start Menu and desktop folders inside the prefix's drive_c. A folder reached
+// through a symbolic link (a desktop linked to the user's home, say) is not looked into, and only
+// regular files are read.
+QList<PrefixShortcut> prefixShortcuts(const WinePrefix& prefix);
+
+// The folders prefixShortcuts() looks in that exist: every user's and the shared Start Menu programs
+// folder, and every user's desktop.
+QStringList shortcutFolders(const WinePrefix& prefix);
+
+// Whether `path` is `folder` or lies inside it; both are host paths without trailing separators.
+bool isInsideFolder(const QString& path, const QString& folder);
