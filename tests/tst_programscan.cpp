@@ -6,11 +6,13 @@
 #include "inventory/ProgramListModel.h"
 #include "inventory/ProgramScan.h"
 #include "inventory/RegistryAccess.h"
+#include "inventory/UsageCache.h"
 
 #include <QAbstractItemModelTester>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimeZone>
 
 #include <ctime>
 
@@ -47,6 +49,8 @@ private Q_SLOTS:
     void sortsLikeUnicodeInTheCLocale();
     void findsIconsInOrder();
     void seesWhatChangedOnDiskAtTheNextScan();
+    void takesTheSizeFromTheBestSource_data();
+    void takesTheSizeFromTheBestSource();
 
 private:
     void touch(const QString& windowsStylePath) const;
@@ -407,6 +411,65 @@ void TestProgramScan::seesWhatChangedOnDiskAtTheNextScan()
     QVERIFY(QFile::remove(host(u"Later/TOOL/UN.EXE"_s)));
     scan.RefreshProgramList(model);
     QCOMPARE(later().UninstallerMissing, m_warning);
+}
+
+// The shell's cache first, then the installer's estimate in kilobytes, then the measured folder; a
+// measured last use only where the cache gave none. The list keeps its order.
+void TestProgramScan::takesTheSizeFromTheBestSource_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<RegistryValue>("estimate"); // type None: no "EstimatedSize" value
+    QTest::addColumn<QString>("scanned");
+    QTest::addColumn<QString>("measured");
+    QTest::addColumn<QString>("lastUsed");
+
+    const RegistryValue none;
+    const QString fiveMb = u"5.00 MB"_s;
+    const QString used = u"2026-01-02"_s;
+    QTest::newRow("cache beats estimate and folder")
+        << u"\\FooTool_is1"_s << RegistryValue::fromDword(2048) << u"117.74 MB"_s << u"117.74 MB"_s << u"2003-06-19"_s;
+    QTest::newRow("estimate beats folder")
+        << u"\\Baer"_s << RegistryValue::fromDword(2048) << u"2.00 MB"_s << u"2.00 MB"_s << used;
+    QTest::newRow("estimate as a qword") << u"\\Baer"_s << RegistryValue::fromQword(1048576) << u"1,024.00 MB"_s
+                                         << u"1,024.00 MB"_s << used;
+    QTest::newRow("zero estimate means unknown")
+        << u"\\Baer"_s << RegistryValue::fromDword(0) << QString() << fiveMb << used;
+    QTest::newRow("estimate as text is no estimate")
+        << u"\\Baer"_s << RegistryValue::fromString(u"2048"_s) << QString() << fiveMb << used;
+    QTest::newRow("no estimate") << u"\\Baer"_s << none << QString() << fiveMb << used;
+}
+
+void TestProgramScan::takesTheSizeFromTheBestSource()
+{
+    QFETCH(QString, entry);
+    QFETCH(RegistryValue, estimate);
+    QFETCH(QString, scanned);
+    QFETCH(QString, measured);
+    QFETCH(QString, lastUsed);
+    if (estimate.type != RegType::None) {
+        RegistryAccess reg{WinePrefix(m_prefix->path())};
+        reg.RootKey(RegistryRoot::LocalMachine);
+        QVERIFY(reg.OpenKey(uninstall + entry, false));
+        reg.writeValue(u"EstimatedSize"_s, estimate);
+    }
+    ProgramListModel model(true);
+    ProgramScan(WinePrefix(m_prefix->path()), true, m_icons, m_warning, m_own).RefreshProgramList(model);
+    int row = -1;
+    for (int i = 0; i < model.count(); ++i) {
+        if (model.at(i).KeyPath == uninstall + entry)
+            row = i;
+    }
+    QVERIFY(row >= 0);
+    QCOMPARE(model.at(row).Size, scanned);
+
+    QStringList names;
+    for (int i = 0; i < model.count(); ++i)
+        names << model.at(i).Name;
+    model.setMeasured(row, 5 * 1048576, QDateTime(QDate(2026, 1, 2), QTime(12, 0), QTimeZone::utc()));
+    QCOMPARE(model.at(row).Size, measured);
+    QCOMPARE(model.at(row).LastUsed, lastUsed);
+    for (int i = 0; i < model.count(); ++i)
+        QCOMPARE(model.at(i).Name, names[i]);
 }
 
 QTEST_GUILESS_MAIN(TestProgramScan)

@@ -1,5 +1,7 @@
 #include "formats/PeIconReader.h"
 
+#include "base/UntouchedRead.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -476,11 +478,9 @@ QByteArray iconFromPe(const QByteArray& pe, int index)
 
 QByteArray iconFromFile(const QString& path, int index)
 {
-    // Only regular files: opening a FIFO that happens to carry an .exe name would block.
-    if (!QFileInfo(path).isFile())
-        return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only regular files, and without marking the program as used.
+    QFile file;
+    if (!openUntouched(file, path))
         return {};
     // Read, not mapped: a file that another program shortens while it is mapped would kill us with
     // SIGBUS. Each file is read once per size shown in a run.

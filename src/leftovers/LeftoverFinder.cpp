@@ -443,7 +443,8 @@ void LeftoverFinder::findMenuEntries(QList<Leftover>& found, const QList<Leftove
         leftover.kind = Leftover::Kind::MenuEntry;
         leftover.menuEntry = int(i);
         leftover.shown = entries[i].name;
-        leftover.reason = QStringLiteral("Wine made it for the program's shortcut %1").arg(entries[i].linkPath);
+        leftover.reason =
+            QStringLiteral("Wine made it for the program's shortcut %1").arg(entries[i].linkPath.section(u'\\', -1));
         leftover.certain = true;
         menuEntries << leftover;
     }

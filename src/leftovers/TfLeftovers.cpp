@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int ClientWidth = 680;
+constexpr int ClientWidth = 860;
 constexpr int ClientHeight = 420;
 constexpr int ListTop = 84;
 constexpr int ButtonTop = 372;
@@ -65,8 +65,8 @@ TfLeftovers::TfLeftovers(ProgramListHost& host, const LeftoverFinder& finder, co
     lvLeftovers->setHeaderLabels(
         {QStringLiteral("Leftover"), QStringLiteral("Why it was found"), QStringLiteral("How sure")});
     lvLeftovers->header()->setSectionsMovable(false);
-    lvLeftovers->setColumnWidth(0, 300);
-    lvLeftovers->setColumnWidth(1, 260);
+    lvLeftovers->setColumnWidth(0, 330);
+    lvLeftovers->setColumnWidth(1, 400);
     lvLeftovers->setRootIsDecorated(false);
     lvLeftovers->setUniformRowHeights(true);
     lvLeftovers->setTextElideMode(Qt::ElideMiddle);

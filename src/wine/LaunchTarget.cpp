@@ -1,5 +1,6 @@
 #include "wine/LaunchTarget.h"
 
+#include "base/UntouchedRead.h"
 #include "paths/ExecutableSearch.h"
 #include "paths/WindowsPaths.h"
 
@@ -50,12 +51,8 @@ QString rundllTarget(const WindowsPaths& paths, const QString& arguments)
 
 quint16 peMachine(const QString& hostPath)
 {
-    // Only a regular file: opening a FIFO would block.
-    struct stat info;
-    if (::stat(QFile::encodeName(hostPath).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return 0;
-    QFile file(hostPath);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openUntouched(file, hostPath))
         return 0;
     const QByteArray dos = file.read(64);
     if (dos.size() < 64 || !dos.startsWith("MZ"))
