@@ -9,6 +9,7 @@
 #include "desktop/SystemIconList.h"
 #include "inventory/ProgramListModel.h"
 #include "inventory/Texts.h"
+#include "inventory/UsageCache.h"
 #include "mainwindow/MainActions.h"
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/ProgramListView.h"
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -101,6 +103,7 @@ private Q_SLOTS:
     void showsTwoColumnsOnThe9xFamily();
     void opensHelpAndUpdates_data();
     void opensHelpAndUpdates();
+    void measuresFolderSizesOnceTheListHasPainted();
 
 private:
     std::unique_ptr<TfKestrin> makeWindow();
@@ -721,6 +724,40 @@ void TestMainWindow::opensHelpAndUpdates()
         opened = {m_work->filePath(opened.first())};
     QCOMPARE(m_shell.opened, opened);
     QVERIFY(boxes().isEmpty());
+}
+
+// Wine keeps no sizes: the program's own folder is measured in the background, only once the list
+// has painted, and the size fills in where the entry had none.
+void TestMainWindow::measuresFolderSizesOnceTheListHasPainted()
+{
+    const QString folder = m_prefix->file(u"drive_c/Program Files/B\u00e4r"_s);
+    QFile data(folder + u"/data.bin"_s);
+    QVERIFY(data.open(QIODevice::WriteOnly));
+    QVERIFY(data.write(QByteArray(3 * 1048576, 'k')) > 0);
+    data.close();
+    QProcess du;
+    du.start(u"du"_s, {u"-sb"_s, folder});
+    if (!du.waitForFinished(10000) || du.exitCode() != 0)
+        QSKIP("du is not available");
+    const qint64 bytes = du.readAll().split('\t').value(0).toLongLong();
+
+    auto window = makeWindow();
+    const auto rowOf = [&window](const QString& key) {
+        for (int row = 0; row < window->programList().count(); ++row) {
+            if (window->programList().at(row).KeyPath.endsWith(key))
+                return row;
+        }
+        return -1;
+    };
+    const int row = rowOf(u"\\Baer"_s);
+    QVERIFY(row >= 0);
+    QTest::qWait(300);
+    QCOMPARE(window->programList().at(row).Size, QString()); // nothing painted yet
+
+    window->show();
+    QTRY_COMPARE(window->programList().at(row).Size, UsageCache::FormatUsageSize(bytes));
+    // The size from the shell's cache stays what it was.
+    QCOMPARE(window->programList().at(rowOf(u"\\FooTool_is1"_s)).Size, u"117.74 MB"_s);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+
 ListSizeFiller::ListSizeFiller(QObject* parent) : QObject(parent) {}
 
 ListSizeFiller::~ListSizeFiller() = default;
@@ -26,7 +28,7 @@ QList<ProgramSizes::Request> ListSizeFiller::requestsFor(const ProgramListModel&
     return requests;
 }
 
-void ListSizeFiller::afterScan(const WinePrefix& prefix, ProgramListModel* model, QWidget* view)
+void ListSizeFiller::afterScan(const WinePrefix& prefix, ProgramListModel* model, const QList<QWidget*>& views)
 {
     if (m_sizes && prefix.path() != m_prefix.path())
         m_sizes.reset();
@@ -35,19 +37,31 @@ void ListSizeFiller::afterScan(const WinePrefix& prefix, ProgramListModel* model
     m_prefix = prefix;
     m_model = model;
     m_generation = model ? model->generation() : 0;
-    if (m_view)
-        m_view->removeEventFilter(this);
-    m_view = view;
-    if (!model || !model->isNtFamily() || !view)
+    stopWatching();
+    if (!model || !model->isNtFamily())
         return;
     // The first paint of the list must not wait for anything of this.
-    view->installEventFilter(this);
+    for (QWidget* view : views) {
+        view->installEventFilter(this);
+        m_views << view;
+    }
+}
+
+void ListSizeFiller::stopWatching()
+{
+    for (const QPointer<QWidget>& view : std::as_const(m_views)) {
+        if (view)
+            view->removeEventFilter(this);
+    }
+    m_views.clear();
 }
 
 bool ListSizeFiller::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view && event->type() == QEvent::Paint) {
-        m_view->removeEventFilter(this);
+    const bool watchedView = std::any_of(m_views.cbegin(), m_views.cend(),
+                                         [watched](const QPointer<QWidget>& view) { return view == watched; });
+    if (event->type() == QEvent::Paint && watchedView) {
+        stopWatching();
         QTimer::singleShot(0, this, &ListSizeFiller::start);
     }
     return QObject::eventFilter(watched, event);

@@ -22,9 +22,9 @@ public:
     explicit ListSizeFiller(QObject* parent = nullptr);
     ~ListSizeFiller() override;
 
-    // After a scan of `model`: starts measuring when `view` next paints. Whatever was being measured
-    // for an earlier scan stops.
-    void afterScan(const WinePrefix& prefix, ProgramListModel* model, QWidget* view);
+    // After a scan of `model`: starts measuring when one of `views` next paints. Whatever was being
+    // measured for an earlier scan stops.
+    void afterScan(const WinePrefix& prefix, ProgramListModel* model, const QList<QWidget*>& views);
 
     // Measures what the rows of `model` lack in this thread, using and updating the cache.
     static void fillNow(const WinePrefix& prefix, ProgramListModel& model);
@@ -35,11 +35,12 @@ protected:
 private:
     static QList<ProgramSizes::Request> requestsFor(const ProgramListModel& model);
     void start();
+    void stopWatching();
     void apply(int row, qint64 bytes, const QDateTime& lastUse);
 
     std::unique_ptr<ProgramSizes> m_sizes;
     WinePrefix m_prefix{QString()};
     QPointer<ProgramListModel> m_model;
-    QPointer<QWidget> m_view;
+    QList<QPointer<QWidget>> m_views;
     quint64 m_generation = 0; // the model's scan the measuring is for
 };

@@ -33,7 +33,6 @@
 #include "uninstall/UninstallLog.h"
 #include "wine/CommandLauncher.h"
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -42,6 +41,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
@@ -50,6 +50,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
@@ -410,6 +411,11 @@ void TfKestrin::InitImageLists()
     m_scan = std::make_unique<ProgramScan>(m_prefix, m_ntFamily, m_icons, m_warningIconIndex, m_ownIconIndex);
 }
 
+QList<QWidget*> TfKestrin::listViewports() const
+{
+    return {lvPrograms->iconView()->viewport(), lvPrograms->detailsView()->viewport()};
+}
+
 void TfKestrin::RefreshProgramList()
 {
     showPrefixHealth();
@@ -417,11 +423,11 @@ void TfKestrin::RefreshProgramList()
         m_scan->RefreshProgramList(*m_model);
     } catch (...) {
         showSkippedEntries();
-        m_sizeFiller->afterScan(m_prefix, m_model, lvPrograms->currentView()->viewport());
+        m_sizeFiller->afterScan(m_prefix, m_model, listViewports());
         throw;
     }
     showSkippedEntries();
-    m_sizeFiller->afterScan(m_prefix, m_model, lvPrograms->currentView()->viewport());
+    m_sizeFiller->afterScan(m_prefix, m_model, listViewports());
 }
 
 // A note rather than a message box: the same entries would raise it again on every refresh.

@@ -147,6 +147,8 @@ private:
     void InitImageLists();
     void hideNote();
     void showSkippedEntries();
+    // Where the list paints, in every style.
+    QList<QWidget*> listViewports() const;
     // The command-line switches act here, as the last step of the creation.
     void ActOnCommandLine();
     void PrepareUninstall();
