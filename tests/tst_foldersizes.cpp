@@ -332,6 +332,8 @@ void TestFolderSizes::lastUse_data()
     QTest::newRow("read after it was written") << QStringList{read} << QString() << 0;
     QTest::newRow("read before it was written") << QStringList{u"app.exe -7200 -3600"_s} << QString() << -1;
     QTest::newRow("read before its inode changed") << QStringList{u"app.exe -3600 -7200"_s} << QString() << -1;
+    // Wine's menu builder reads programs for their icons as the installer makes the shortcuts.
+    QTest::newRow("read within minutes of being written") << QStringList{u"app.exe 120 -86400"_s} << QString() << -1;
     QTest::newRow("latest of several, any case") << QStringList{read, u"sub/TOOL.EXE 7200 -86400"_s} << QString() << 1;
     QTest::newRow("not a program") << QStringList{u"readme.txt 3600 -86400"_s} << QString() << -1;
     QTest::newRow("uninstaller left out") << QStringList{u"app.exe -7200 -3600"_s, u"unins000.exe 3600 -86400"_s}
@@ -364,6 +366,11 @@ void TestFolderSizes::lastUse()
     const auto measured = FolderSize::measure(app, leaveOut.isEmpty() ? QString() : m_prefix->file(leaveOut));
     QVERIFY(measured);
     QCOMPARE(measured->lastUse, expected);
+    // The look that answers from the cache reads the last use anew, the same way.
+    const auto glanced = FolderSize::glance(app, leaveOut.isEmpty() ? QString() : m_prefix->file(leaveOut));
+    QVERIFY(glanced);
+    QCOMPARE(glanced->lastUse, expected);
+    QCOMPARE(glanced->signature, measured->signature);
 }
 
 void TestFolderSizes::resultsArriveThroughTheEventLoop()

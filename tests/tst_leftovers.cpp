@@ -61,6 +61,8 @@ private slots:
     void findsOnlyWhatIsTheProgramsBeyondDoubt();
     void wholePublisherKeyOnlyWhenItHoldsNothingElse();
     void neverThroughALinkOutOfThePrefix();
+    void neverWhatOthersShare_data();
+    void neverWhatOthersShare();
     void removedIntoTheTrashAndRestored();
 
 private:
@@ -191,6 +193,74 @@ void TestLeftovers::neverThroughALinkOutOfThePrefix()
     const QList<Leftover> found = finder.find();
     for (const Leftover& leftover : found)
         QVERIFY2(!leftover.hostPath.startsWith(m_home->home()), qPrintable(leftover.hostPath));
+}
+
+// What the program's entry names is still not the program's alone when another listed entry uses it.
+void TestLeftovers::neverWhatOthersShare_data()
+{
+    QTest::addColumn<QString>("uninstaller"); // the removed program's; it has no install location
+    QTest::addColumn<QString>("other");       // "uninstaller|install location" of a program still listed
+    QTest::addColumn<QString>(
+        "shortcut"); // a Start Menu place of Foo Tool.lnk, which starts C:\Program Files\Foo Tool\foo.exe
+    QTest::addColumn<QStringList>("sure");
+    QTest::addColumn<QStringList>("unsure");
+
+    const QString programs = u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\"_s;
+    QTest::newRow("the program's own uninstaller and shortcut")
+        << u"C:\\Program Files\\Foo Tool\\foo.exe /uninstall"_s << u"C:\\Other\\un.exe|"_s << u"Foo\\Foo Tool"_s
+        << QStringList{u"C:\\Program Files\\Foo Tool"_s, programs + u"Foo"_s} << QStringList{};
+    QTest::newRow("an uninstaller another entry runs too") << u"C:\\Program Files\\Foo Tool\\foo.exe /uninstall a"_s
+                                                           << u"C:\\Program Files\\Foo Tool\\foo.exe /uninstall b|"_s
+                                                           << u"Foo\\Foo Tool"_s << QStringList{} << QStringList{};
+    QTest::newRow("a folder that holds another's")
+        << u"C:\\Program Files\\Foo Tool\\unA.exe"_s << u"C:\\Other\\un.exe|C:\\Program Files\\Foo Tool\\B"_s
+        << u"Foo\\Foo Tool"_s << QStringList{} << QStringList{};
+    QTest::newRow("an uninstaller in C:\\windows") << u"C:\\windows\\notepad.exe"_s << u"C:\\Other\\un.exe|"_s
+                                                   << u"Foo\\Foo Tool"_s << QStringList{} << QStringList{};
+    QTest::newRow("the Startup folder stays")
+        << u"C:\\Program Files\\Foo Tool\\foo.exe /uninstall"_s << u"C:\\Other\\un.exe|"_s << u"Startup\\Foo Tool"_s
+        << QStringList{u"C:\\Program Files\\Foo Tool"_s, programs + u"Startup\\Foo Tool.lnk"_s} << QStringList{};
+    QTest::newRow("Common Files is only a maybe")
+        << u"C:\\Program Files\\Common Files\\Foo Shared\\setup.exe -remove"_s << u"C:\\Other\\un.exe|"_s << QString()
+        << QStringList{} << QStringList{u"C:\\Program Files\\Common Files\\Foo Shared"_s};
+}
+
+void TestLeftovers::neverWhatOthersShare()
+{
+    QFETCH(QString, uninstaller);
+    QFETCH(QString, other);
+    QFETCH(QString, shortcut);
+    QFETCH(QStringList, sure);
+    QFETCH(QStringList, unsure);
+
+    const WinePrefix p = prefix();
+    const auto hklm = RegistryRoot::LocalMachine;
+    for (const QString& file :
+         {u"Program Files/Foo Tool/foo.exe"_s, u"Program Files/Foo Tool/unA.exe"_s, u"Program Files/Foo Tool/B/b.exe"_s,
+          u"Program Files/Common Files/Foo Shared/setup.exe"_s, u"windows/notepad.exe"_s, u"Other/un.exe"_s})
+        writeFile(driveC(file), "MZ");
+    setText(p, hklm, fooEntry, u"DisplayName"_s, u"Foo Tool"_s);
+    setText(p, hklm, fooEntry, u"UninstallString"_s, uninstaller);
+    setText(p, hklm, barEntry, u"DisplayName"_s, u"Bar App"_s);
+    setText(p, hklm, barEntry, u"UninstallString"_s, other.section(u'|', 0, 0));
+    if (!other.section(u'|', 1).isEmpty())
+        setText(p, hklm, barEntry, u"InstallLocation"_s, other.section(u'|', 1));
+    if (!shortcut.isEmpty())
+        m_home->addShortcut(shortcut, u"Foo Tool.lnk"_s);
+
+    const ProgramTraces traces = ProgramTraces::read(p, hklm, fooEntry, u"Foo Tool"_s, PathView::Native);
+    RegistryAccess registry(p);
+    registry.RootKey(hklm);
+    QVERIFY(registry.DeleteKey(fooEntry));
+    LeftoverFinder finder(p, traces, m_home->folders());
+    const QList<Leftover> found = finder.find();
+    QStringList certain = shownOf(found, true);
+    QStringList all = shownOf(found, false);
+    for (const QString& shown : std::as_const(certain))
+        all.removeOne(shown);
+    sure.sort();
+    QCOMPARE(certain, sure);
+    QCOMPARE(all, unsure);
 }
 
 void TestLeftovers::removedIntoTheTrashAndRestored()

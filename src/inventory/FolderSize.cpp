@@ -16,6 +16,8 @@
 
 namespace {
 
+constexpr time_t UseAfterWriteSeconds = 300;
+
 struct FileId
 {
     dev_t device = 0;
@@ -76,6 +78,7 @@ public:
     enum class Mode : quint8
     {
         FoldersOnly,
+        FoldersAndPrograms, // the folders, and the programs' access times
         Everything,
     };
 
@@ -158,7 +161,11 @@ private:
     {
         if (FileId{info.st_dev, info.st_ino} == m_leftOut || !m_atimeKept.value(info.st_dev, false))
             return;
-        if (!isLater(info.st_atim, info.st_mtim) || !isLater(info.st_atim, info.st_ctim))
+        // Read well after it was written: Wine's menu builder reads a program for its icon right after
+        // the installer made its shortcut, which is no use of the program.
+        timespec written = isLater(info.st_mtim, info.st_ctim) ? info.st_mtim : info.st_ctim;
+        written.tv_sec += UseAfterWriteSeconds;
+        if (!isLater(info.st_atim, written))
             return;
         if (!m_used || isLater(info.st_atim, m_lastAccess)) {
             m_lastAccess = info.st_atim;
@@ -196,7 +203,7 @@ private:
             m_partial = true;
             return true;
         }
-        if (m_mode == Mode::Everything)
+        if (m_mode != Mode::FoldersOnly)
             noteFileSystem(fd, opened.st_dev);
         for (;;) {
             if (cancelled()) {
@@ -213,18 +220,18 @@ private:
             const char* name = entry->d_name;
             if (isDotOrDotDot(name))
                 continue;
-            if (m_mode == Mode::FoldersOnly && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
+            const bool program = m_mode != Mode::FoldersOnly && isProgramName(name);
+            if (m_mode != Mode::Everything && !program && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
                 continue;
             struct stat info;
             if (::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
                 m_partial = true;
                 continue;
             }
-            if (m_mode == Mode::Everything) {
+            if (m_mode == Mode::Everything)
                 count(info);
-                if (S_ISREG(info.st_mode) && isProgramName(name))
-                    noteProgram(info);
-            }
+            if (program && S_ISREG(info.st_mode))
+                noteProgram(info);
             if (S_ISDIR(info.st_mode)) {
                 QByteArray relative(name);
                 if (!folder.relative.isEmpty())
@@ -261,6 +268,15 @@ std::optional<Measurement> measure(const QString& folder, const QString& leaveOu
     if (!walk.run(folder))
         return std::nullopt;
     return Measurement{walk.bytes(), walk.partial(), walk.signature(), walk.lastUse()};
+}
+
+std::optional<Measurement> glance(const QString& folder, const QString& leaveOut, const std::atomic<bool>* cancel)
+{
+    Walk walk(Walk::Mode::FoldersAndPrograms, cancel);
+    walk.leaveOut(leaveOut);
+    if (!walk.run(folder))
+        return std::nullopt;
+    return Measurement{0, walk.partial(), walk.signature(), walk.lastUse()};
 }
 
 std::optional<quint64> signature(const QString& folder, const std::atomic<bool>* cancel)

@@ -27,11 +27,17 @@ struct Measurement
 // The tree at `folder`, which must be a folder, not a link to one; nullopt when it is not, or on cancel.
 //
 // Last use: the latest access time of the regular files named "*.exe" (in any letter case) other than
-// `leaveOut` (the uninstaller, named by any path to it), counting a file only when it was read after it
-// was last written and after its inode last changed: an installer that has just written the files
-// leaves no trace of use. On a file system mounted noatime no access time counts.
+// `leaveOut` (the uninstaller, named by any path to it), counting a file only when it was read more
+// than five minutes after it was last written and after its inode last changed: an installer that has
+// just written the files, and Wine's menu builder reading them for icons, leave no trace of use. On a
+// file system mounted noatime no access time counts.
 std::optional<Measurement> measure(const QString& folder, const QString& leaveOut = {},
                                    const std::atomic<bool>* cancel = nullptr);
+
+// The signature and the last use, without the size: looks at folders and programs only. Running a
+// program changes no folder, so a size kept with a signature still holds, while its last use is read anew.
+std::optional<Measurement> glance(const QString& folder, const QString& leaveOut = {},
+                                  const std::atomic<bool>* cancel = nullptr);
 
 // A cheap fingerprint of the tree: a hash over the relative path, inode, modification and change time
 // (to the nanosecond) of every folder in it. Adding, removing or renaming an entry anywhere changes it;

@@ -144,6 +144,11 @@ bool ProgramFolder::Claims::usedByOthers(const QString& folder, const Candidates
     };
     if (others(folder) > 0)
         return true;
+    // A folder inside another entry's folder is that program's, as an add-on's icon in its game's folder.
+    for (qsizetype slash = folder.lastIndexOf(u'/'); slash > 0; slash = folder.lastIndexOf(u'/', slash - 1)) {
+        if (others(folder.left(slash)) > 0)
+            return true;
+    }
     // A folder that holds another entry's folder would count that program's bytes as this one's.
     const QString below = folder + u'/';
     for (auto it = std::lower_bound(m_folders.begin(), m_folders.end(), below);

@@ -13,7 +13,7 @@
 
 // Which host folder is a program's own, so that its size can stand for the program's: the entry's
 // InstallLocation when that names a folder, else the folder of its uninstaller, else the folder of its
-// icon file; those two only when no other listed entry uses the folder or one inside it.
+// icon file; those two only when no other listed entry uses the folder, one inside it or one it lies in.
 //
 // Never a folder that belongs to Windows, to a user or to all programs: a drive's root, C:\windows and
 // all inside it, C:\Program Files, C:\Program Files (x86), their Common Files, C:\ProgramData and its
@@ -67,7 +67,7 @@ public:
     {
     public:
         explicit Claims(const QList<Candidates>& entries);
-        // Whether an entry other than `own` uses `folder` or a folder inside it.
+        // Whether an entry other than `own` uses `folder`, a folder inside it or one it lies in.
         bool usedByOthers(const QString& folder, const Candidates& own) const;
 
     private:

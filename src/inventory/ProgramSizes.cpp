@@ -84,13 +84,14 @@ bool runBatch(const WinePrefix& prefix, const QList<ProgramSizes::Request>& requ
     // Answers from the cache first: each costs a walk over the folders only.
     QList<const Job*> toMeasure;
     for (const Job& job : jobs) {
-        const auto tree = FolderSize::signature(job.folder, &cancel);
+        const auto tree = FolderSize::glance(job.folder, job.leftOut, &cancel);
         if (cancel.load(std::memory_order_relaxed))
             return false;
         if (!tree)
             continue; // gone since it was chosen
-        if (const auto known = cache.lookup(job.folder, recordSignature(*tree, job.leftOut)))
-            deliverAll(job, known->bytes, known->lastUse, deliver);
+        // The last use as it is now: running a program changes no folder, so the kept one may be old.
+        if (const auto known = cache.lookup(job.folder, recordSignature(tree->signature, job.leftOut)))
+            deliverAll(job, known->bytes, tree->lastUse, deliver);
         else
             toMeasure.append(&job);
     }

@@ -23,6 +23,18 @@ const QStringList systemKeys{
     QStringLiteral("Wine"),    QStringLiteral("Wow6432Node"),
 };
 
+// The Start Menu's own folders, which hold the shortcuts of many programs.
+const QStringList shellFolders{
+    QStringLiteral("Startup"),      QStringLiteral("Administrative Tools"), QStringLiteral("Accessories"),
+    QStringLiteral("System Tools"), QStringLiteral("Maintenance"),          QStringLiteral("Windows PowerShell"),
+};
+
+bool isShellFolder(const QString& folder, const QString& root)
+{
+    const QString relative = folder.mid(root.size() + 1);
+    return shellFolders.contains(relative.section(u'/', 0, 0), Qt::CaseInsensitive) && !relative.contains(u'/');
+}
+
 // Bounds the values read under one candidate key: a key with more is no program's settings alone.
 constexpr int MaxValuesLooked = 5000;
 
@@ -105,6 +117,7 @@ QList<Leftover> LeftoverFinder::find()
     const HiveFile::ReadBatch batchOfReads;
     m_driveC = QFileInfo(m_prefix.path() + QStringLiteral("/drive_c")).canonicalFilePath();
     readListedEntries();
+    narrowTraces();
     QList<Leftover> found;
     if (!m_driveC.isEmpty()) {
         findFolder(found);
@@ -137,7 +150,10 @@ void LeftoverFinder::readListedEntries()
                            ? value->toText().trimmed()
                            : QString();
             };
-            ListedEntry entry{text(ValueName::DisplayName), name, text(ValueName::Publisher), {}};
+            ListedEntry entry;
+            entry.name = text(ValueName::DisplayName);
+            entry.entryName = name;
+            entry.publisher = text(ValueName::Publisher);
             ProgramFolder::Facts facts;
             facts.installLocation = text(ValueName::InstallLocation);
             facts.uninstallString = text(ValueName::UninstallString);
@@ -148,12 +164,46 @@ void LeftoverFinder::readListedEntries()
             // shared folder is one that any of them lies in.
             const ProgramFolder::Candidates places = m_folders.candidates(facts);
             for (const QString& place : {places.installLocation, places.uninstallerFolder, places.iconFolder}) {
-                if (!place.isEmpty())
-                    entry.folders << place;
+                if (place.isEmpty())
+                    continue;
+                entry.folders << place;
+                if (const auto windows = windowsPathOf(m_prefix, place))
+                    entry.windowsFolders << *windows;
             }
+            entry.uninstallerFile = places.uninstallerFile;
             m_listed << entry;
         }
     }
+}
+
+void LeftoverFinder::narrowTraces()
+{
+    if (!m_traces.folder.isEmpty() &&
+        (m_folders.allowedFolder(m_traces.folder).isEmpty() || holdsListedEntry(m_traces.folder))) {
+        m_traces.folder.clear();
+        m_traces.folderWindows.clear();
+    }
+    const QString uninstaller = m_traces.uninstaller;
+    const bool sharedUninstaller =
+        !uninstaller.isEmpty() && (holdsListedEntry(QFileInfo(uninstaller).path()) ||
+                                   std::any_of(m_listed.cbegin(), m_listed.cend(), [&](const ListedEntry& entry) {
+                                       return entry.uninstallerFile == uninstaller;
+                                   }));
+    if (sharedUninstaller)
+        m_traces.uninstallerWindows.clear();
+    m_formerShortcuts.clear();
+    for (const PrefixShortcut& shortcut : std::as_const(m_traces.shortcuts)) {
+        if (m_traces.owns(shortcut) && !inListedFolder(shortcut.target))
+            m_formerShortcuts << shortcut;
+    }
+}
+
+bool LeftoverFinder::inListedFolder(const QString& windowsPath) const
+{
+    return std::any_of(m_listed.cbegin(), m_listed.cend(), [&](const ListedEntry& entry) {
+        return std::any_of(entry.windowsFolders.cbegin(), entry.windowsFolders.cend(),
+                           [&](const QString& folder) { return isInsideWindowsFolder(windowsPath, folder); });
+    });
 }
 
 bool LeftoverFinder::isNamedByListedEntry(const QString& keyName) const
@@ -189,7 +239,11 @@ void LeftoverFinder::findFolder(QList<Leftover>& found)
     leftover.kind = Leftover::Kind::Folder;
     leftover.hostPath = folder;
     leftover.reason = m_traces.folderReason + QStringLiteral(", and it is still there");
-    leftover.certain = true;
+    // Programs put shared parts under Common Files: only the entry's own word makes such a folder its.
+    const bool common = folder.contains(QStringLiteral("/common files/"), Qt::CaseInsensitive);
+    leftover.certain = !common || m_traces.folderFromInstallLocation;
+    if (!leftover.certain)
+        leftover.reason += QStringLiteral("; it lies under Common Files, where programs share parts");
 
     // "Program Files\<Publisher>\<Product>": the publisher's folder goes too when it holds nothing else.
     const QString parent = QFileInfo(folder).path();
@@ -223,11 +277,11 @@ void LeftoverFinder::findShortcuts(QList<Leftover>& found) const
     // that did so before it was uninstalled.
     QSet<QString> shortcutFiles;
     for (const PrefixShortcut& shortcut : prefixShortcuts(m_prefix)) {
-        if (m_traces.owns(shortcut))
+        if (m_traces.owns(shortcut) && !inListedFolder(shortcut.target))
             shortcutFiles.insert(shortcut.hostPath);
     }
     QSet<QString> formerFolders;
-    for (const PrefixShortcut& shortcut : m_traces.shortcuts) {
+    for (const PrefixShortcut& shortcut : std::as_const(m_formerShortcuts)) {
         if (isRealFile(shortcut.hostPath))
             shortcutFiles.insert(shortcut.hostPath);
         formerFolders.insert(QFileInfo(shortcut.hostPath).path());
@@ -242,7 +296,8 @@ void LeftoverFinder::findShortcuts(QList<Leftover>& found) const
     for (QString folder : std::as_const(candidates)) {
         const QString root = rootOf(folder);
         QString taken;
-        while (!root.isEmpty() && folder != root && isInsideFolder(folder, root) && isRealFolder(folder)) {
+        while (!root.isEmpty() && folder != root && isInsideFolder(folder, root) && isRealFolder(folder) &&
+               !isShellFolder(folder, root)) {
             const auto contents = contentsOf(folder, 1000);
             if (!contents)
                 break;
@@ -332,8 +387,7 @@ void LeftoverFinder::findKeys(QList<Leftover>& found) const
         return std::any_of(m_listed.cbegin(), m_listed.cend(), [&](const ListedEntry& entry) {
             return std::any_of(entry.folders.cbegin(), entry.folders.cend(), [&](const QString& place) {
                 const auto windows = windowsPathOf(m_prefix, place);
-                return windows && valuesNameFolder(texts, *windows) &&
-                       !(isInsideFolder(place, m_traces.folder) && !m_traces.folder.isEmpty());
+                return windows && valuesNameFolder(texts, *windows);
             });
         });
     };
@@ -422,7 +476,7 @@ void LeftoverFinder::findMenuEntries(QList<Leftover>& found, const QList<Leftove
 {
     m_menus.scan();
     QSet<QString> links;
-    for (const PrefixShortcut& shortcut : m_traces.shortcuts)
+    for (const PrefixShortcut& shortcut : std::as_const(m_formerShortcuts))
         links.insert(folded(shortcut.windowsPath));
     QStringList takenFolders;
     for (const Leftover& leftover : shortcuts) {

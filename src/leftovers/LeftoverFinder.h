@@ -63,9 +63,16 @@ private:
         QString name;
         QString entryName;
         QString publisher;
-        QStringList folders; // canonical host folders its install location, uninstaller and icon lie in
+        QStringList folders;        // canonical host folders its install location, uninstaller and icon lie in
+        QStringList windowsFolders; // the same as Windows paths
+        QString uninstallerFile;
     };
     void readListedEntries();
+    // Drops from the traces what the list as it is now shows to be shared: a folder that holds another
+    // entry's, an uninstaller that another entry uses or that lies in such a folder, and the shortcuts
+    // found through them.
+    void narrowTraces();
+    bool inListedFolder(const QString& windowsPath) const;
     bool isNamedByListedEntry(const QString& keyName) const;
     bool holdsListedEntry(const QString& hostFolder) const;
     bool publisherHasOtherProducts() const;
@@ -82,4 +89,5 @@ private:
     ProgramFolder m_folders;
     QString m_driveC; // canonical
     QList<ListedEntry> m_listed;
+    QList<PrefixShortcut> m_formerShortcuts; // the program's before the uninstall, as narrowTraces() left them
 };

@@ -1,5 +1,6 @@
 #include "leftovers/LeftoverRemoval.h"
 
+#include "base/KestrinError.h"
 #include "hive/EntryTrash.h"
 #include "menus/MenuCleanup.h"
 
@@ -40,7 +41,15 @@ Removed remove(const WinePrefix& prefix, const LeftoverFinder& finder, const QLi
         removed.count += int(paths.size() + keys.size());
     }
     if (!menuEntries.isEmpty()) {
-        removed.menuRecordId = MenuCleanup::remove(prefix, finder.menuEntries(), menuEntries).recordId;
+        try {
+            removed.menuRecordId = MenuCleanup::remove(prefix, finder.menuEntries(), menuEntries).recordId;
+        } catch (const KestrinError& error) {
+            if (removed.recordId.isEmpty())
+                throw;
+            // What went is in the trash; the caller must say that the rest stayed, not that nothing moved.
+            removed.menuError = error.message();
+            return removed;
+        }
         MenuCleanup::refreshDesktopMenus(finder.menuEntries().folders());
         removed.count += int(menuEntries.size());
     }

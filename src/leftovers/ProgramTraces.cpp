@@ -34,13 +34,6 @@ QString foldedWindowsPath(QString path)
     return path.toCaseFolded();
 }
 
-bool isInsideWindowsFolder(const QString& path, const QString& folder)
-{
-    const QString p = foldedWindowsPath(path);
-    const QString f = foldedWindowsPath(folder);
-    return !f.isEmpty() && (p == f || p.startsWith(f + u'\\'));
-}
-
 // No component below `top` is a symbolic link, so what lies there is the prefix's own.
 bool reachedWithoutLinks(const QString& top, const QString& path)
 {
@@ -78,6 +71,13 @@ QString reasonFor(ProgramFolder::Source source)
 bool isInsideFolder(const QString& path, const QString& folder)
 {
     return !folder.isEmpty() && (path == folder || path.startsWith(folder + u'/'));
+}
+
+bool isInsideWindowsFolder(const QString& path, const QString& folder)
+{
+    const QString p = foldedWindowsPath(path);
+    const QString f = foldedWindowsPath(folder);
+    return !f.isEmpty() && (p == f || p.startsWith(f + u'\\'));
 }
 
 QStringList shortcutFolders(const WinePrefix& prefix)
@@ -154,7 +154,8 @@ ProgramTraces ProgramTraces::read(const WinePrefix& prefix, RegistryRoot root, c
     ProgramFolder folders(prefix);
     const ProgramFolder::Candidates candidates = folders.candidates(facts);
     traces.uninstaller = candidates.uninstallerFile;
-    if (!traces.uninstaller.isEmpty())
+    // A shortcut to an uninstaller in a folder of all programs (msiexec, rundll32) says nothing of whose it is.
+    if (!traces.uninstaller.isEmpty() && !candidates.uninstallerFolder.isEmpty())
         traces.uninstallerWindows = windowsPathOf(prefix, traces.uninstaller).value_or(QString());
     // Whether another entry shares the folder is judged by the finder, against the list as it is then.
     const ProgramFolder::Result found = ProgramFolder::choose(candidates, ProgramFolder::Claims({candidates}));
@@ -162,6 +163,7 @@ ProgramTraces ProgramTraces::read(const WinePrefix& prefix, RegistryRoot root, c
     if (!found.hostPath.isEmpty())
         traces.folderWindows = windowsPathOf(prefix, found.hostPath).value_or(QString());
     traces.folderReason = reasonFor(found.source);
+    traces.folderFromInstallLocation = found.source == ProgramFolder::Source::InstallLocation;
 
     for (const PrefixShortcut& shortcut : prefixShortcuts(prefix)) {
         if (traces.owns(shortcut))

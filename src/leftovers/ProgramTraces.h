@@ -28,8 +28,9 @@ struct ProgramTraces
     QString folder;        // canonical host path of the program's own folder, or empty
     QString folderWindows; // the same as a Windows path
     QString folderReason;  // why it is the program's: "the entry names it as the install folder", ...
-    QString uninstaller;   // host path of the uninstaller's file, or empty
-    QString uninstallerWindows;
+    bool folderFromInstallLocation = false;
+    QString uninstaller;             // host path of the uninstaller's file, or empty
+    QString uninstallerWindows;      // empty when the uninstaller is no program's own (msiexec, rundll32)
     QList<PrefixShortcut> shortcuts; // the shortcuts into the folder or to the uninstaller
 
     // Reads the entry `keyPath` under `root`; an entry that cannot be read gives traces with the name only.
@@ -51,3 +52,5 @@ QStringList shortcutFolders(const WinePrefix& prefix);
 
 // Whether `path` is `folder` or lies inside it; both are host paths without trailing separators.
 bool isInsideFolder(const QString& path, const QString& folder);
+// The same for Windows paths, in any letter case and with either separator.
+bool isInsideWindowsFolder(const QString& path, const QString& folder);

@@ -118,7 +118,12 @@ void TfLeftovers::buRemoveClick()
         MessageBox::message(this, QStringLiteral("Check the leftovers you wish to remove."));
         return;
     }
-    LeftoverRemoval::remove(m_host.prefix(), m_finder, m_leftovers, chosen);
+    const LeftoverRemoval::Removed removed = LeftoverRemoval::remove(m_host.prefix(), m_finder, m_leftovers, chosen);
+    if (!removed.menuError.isEmpty()) {
+        MessageBox::showError(this, QStringLiteral("The files and keys are in the entry trash, but the menu entries "
+                                                   "stayed: ") +
+                                        removed.menuError);
+    }
     accept();
 }
 

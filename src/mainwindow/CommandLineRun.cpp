@@ -3,6 +3,7 @@
 #include "mainwindow/TfKestrin.h"
 
 #include "audit/TfAudit.h"
+#include "base/KestrinError.h"
 #include "controls/GuardedCall.h"
 #include "controls/MessageBox.h"
 #include "desktop/WineMenuFolders.h"
@@ -165,13 +166,18 @@ void TfKestrin::removeLeftoversOf(const ProgramTraces& traces)
     if (certain.isEmpty())
         return;
     const LeftoverRemoval::Removed removed = LeftoverRemoval::remove(m_prefix, finder, leftovers, certain);
-    for (const int index : certain)
+    for (const int index : certain) {
+        if (leftovers[index].kind == Leftover::Kind::MenuEntry && !removed.menuError.isEmpty())
+            continue;
         std::printf("%s\n", qUtf8Printable(QStringLiteral("Moved to the entry trash: ") + leftovers[index].shown));
+    }
     for (const QString& id : {removed.recordId, removed.menuRecordId}) {
         if (!id.isEmpty())
             std::printf("%s\n", qUtf8Printable(QStringLiteral("Trash record: ") + id));
     }
     std::fflush(stdout);
+    if (!removed.menuError.isEmpty())
+        throw KestrinError(QStringLiteral("The menu entries it left stayed: ") + removed.menuError);
 }
 
 int TfKestrin::EntryHasValue(const QString& valueName, RegistryRoot root, const QString& keyPath)
