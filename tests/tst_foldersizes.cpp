@@ -161,6 +161,9 @@ void TestFolderSizes::programFolder_data()
     QTest::newRow("uninstaller folder shared, icon folder own")
         << QStringList{u"Suite/unins.exe"_s, u"Suite/One/one.exe"_s} << QString() << u"C:\\Suite\\unins.exe /id=1"_s
         << u"C:\\Suite\\One\\one.exe"_s << QStringList{u"|C:\\Suite\\unins.exe /id=2"_s} << u"Suite/One"_s << S::Icon;
+    QTest::newRow("icon folder inside another's install folder")
+        << QStringList{u"Game/game.exe"_s, u"Game/Addon/addon.exe"_s} << QString() << u"C:\\Other\\un.exe"_s
+        << u"C:\\Game\\Addon\\addon.exe"_s << QStringList{u"C:\\Game|C:\\Game\\un.exe"_s} << QString() << S::None;
     QTest::newRow("folder holding another entry's folder")
         << QStringList{u"Vendor/unins.exe"_s, u"Vendor/Game/game.exe"_s} << QString() << u"C:\\Vendor\\unins.exe"_s
         << QString() << QStringList{u"C:\\Vendor\\Game|"_s} << QString() << S::None;

@@ -125,8 +125,10 @@ QString withoutQuotes(QString text)
 ProgramFolder::Claims::Claims(const QList<Candidates>& entries)
 {
     for (const Candidates& entry : entries) {
-        if (!entry.installLocation.isEmpty())
+        if (!entry.installLocation.isEmpty()) {
             ++m_entries[entry.installLocation];
+            ++m_installed[entry.installLocation];
+        }
         if (!entry.uninstallerFolder.isEmpty() && entry.uninstallerFolder != entry.installLocation)
             ++m_entries[entry.uninstallerFolder];
     }
@@ -144,9 +146,11 @@ bool ProgramFolder::Claims::usedByOthers(const QString& folder, const Candidates
     };
     if (others(folder) > 0)
         return true;
-    // A folder inside another entry's folder is that program's, as an add-on's icon in its game's folder.
+    // A folder inside another program's install folder is that program's, as an add-on's icon in its
+    // game's folder. (An uninstaller that serves a suite says less: its products keep their own folders.)
     for (qsizetype slash = folder.lastIndexOf(u'/'); slash > 0; slash = folder.lastIndexOf(u'/', slash - 1)) {
-        if (others(folder.left(slash)) > 0)
+        const QString above = folder.left(slash);
+        if (m_installed.value(above) - (above == own.installLocation ? 1 : 0) > 0)
             return true;
     }
     // A folder that holds another entry's folder would count that program's bytes as this one's.

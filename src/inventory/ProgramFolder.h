@@ -13,7 +13,8 @@
 
 // Which host folder is a program's own, so that its size can stand for the program's: the entry's
 // InstallLocation when that names a folder, else the folder of its uninstaller, else the folder of its
-// icon file; those two only when no other listed entry uses the folder, one inside it or one it lies in.
+// icon file; those two only when no other listed entry uses the folder or one inside it, nor has its
+// install location above it.
 //
 // Never a folder that belongs to Windows, to a user or to all programs: a drive's root, C:\windows and
 // all inside it, C:\Program Files, C:\Program Files (x86), their Common Files, C:\ProgramData and its
@@ -67,12 +68,13 @@ public:
     {
     public:
         explicit Claims(const QList<Candidates>& entries);
-        // Whether an entry other than `own` uses `folder`, a folder inside it or one it lies in.
+        // Whether an entry other than `own` uses `folder` or a folder inside it, or is installed above it.
         bool usedByOthers(const QString& folder, const Candidates& own) const;
 
     private:
-        QHash<QString, int> m_entries;  // by folder
-        std::vector<QString> m_folders; // sorted, so that the folders inside one are neighbours
+        QHash<QString, int> m_entries;   // by folder
+        QHash<QString, int> m_installed; // the same, for install locations only
+        std::vector<QString> m_folders;  // sorted, so that the folders inside one are neighbours
     };
 
     explicit ProgramFolder(WinePrefix prefix);
