@@ -62,7 +62,8 @@ bool ListSizeFiller::eventFilter(QObject* watched, QEvent* event)
                                          [watched](const QPointer<QWidget>& view) { return view == watched; });
     if (event->type() == QEvent::Paint && watchedView) {
         stopWatching();
-        QTimer::singleShot(0, this, &ListSizeFiller::start);
+        // Twice round the event loop: once this paint is done and once its flush to the screen is.
+        QTimer::singleShot(0, this, [this] { QTimer::singleShot(0, this, &ListSizeFiller::start); });
     }
     return QObject::eventFilter(watched, event);
 }
