@@ -85,11 +85,9 @@ RegistryValue makeValue(Script& script)
     return {type, data};
 }
 
-void collectKeys(const HiveKey& key, std::vector<const HiveKey*>& out)
+void collectKeys(const HiveKey& top, std::vector<const HiveKey*>& out)
 {
-    out.push_back(&key);
-    for (const auto& child : key.subkeys())
-        collectKeys(*child, out);
+    forEachKey(top, [&out](const HiveKey& key) { out.push_back(&key); });
 }
 
 bool samePath(const QStringList& a, const QStringList& b, bool prefixOnly)
@@ -202,7 +200,7 @@ void applyScript(HiveDocument& doc, Script& script, Changes& changes)
 
 // Key names compare without case unless `exactNames`: a key that has no line of its own is spelt
 // as the first line that names it, and that line may belong to a subkey that was deleted.
-bool sameTree(const HiveKey& a, const HiveKey& b, bool exactNames = false)
+bool sameKey(const HiveKey& a, const HiveKey& b, bool exactNames)
 {
     const bool sameName = exactNames ? a.name() == b.name() : HiveSyntax::sameName(a.name(), b.name());
     if (!sameName || a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
@@ -219,9 +217,20 @@ bool sameTree(const HiveKey& a, const HiveKey& b, bool exactNames = false)
             return false;
         }
     }
-    for (size_t i = 0; i < a.subkeys().size(); ++i) {
-        if (!sameTree(*a.subkeys()[i], *b.subkeys()[i], exactNames))
+    return true;
+}
+
+// Key by key with a stack of its own: the input may make keys deeper than the call stack.
+bool sameTree(const HiveKey& a, const HiveKey& b, bool exactNames = false)
+{
+    std::vector<std::pair<const HiveKey*, const HiveKey*>> pending{{&a, &b}};
+    while (!pending.empty()) {
+        const auto [x, y] = pending.back();
+        pending.pop_back();
+        if (!sameKey(*x, *y, exactNames))
             return false;
+        for (size_t i = 0; i < x->subkeys().size(); ++i)
+            pending.emplace_back(x->subkeys()[i].get(), y->subkeys()[i].get());
     }
     return true;
 }

@@ -31,6 +31,8 @@ class TestHiveDocument : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void keysOfAnyDepth();
+    void manyUnsortedValues();
     void writesUnchangedFilesUnchanged_data();
     void writesUnchangedFilesUnchanged();
     void readsTheFixture();
@@ -647,6 +649,52 @@ void TestHiveDocument::changesComeToSteps()
         }
     }
     QCOMPARE(seen, steps);
+}
+
+// A file can make a key as deep as it likes: nothing that walks the tree may recurse per level.
+void TestHiveDocument::keysOfAnyDepth()
+{
+    constexpr int depth = 300000;
+    QByteArray line = "[k";
+    line.reserve(depth * 3 + 16);
+    for (int i = 1; i < depth; ++i)
+        line += "\\\\k";
+    const QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0\n\n" + line +
+                            "] 1700000000\n\"v\"=dword:00000001\n";
+    {
+        const auto doc = HiveDocument::fromBytes(text);
+        QVERIFY(doc->isValid());
+        const QStringList path(depth, u"k"_s);
+        HiveKey* deepest = doc->findKey(path);
+        QVERIFY(deepest);
+        QCOMPARE(deepest->values().size(), size_t(1));
+        QCOMPARE(deepest->path().size(), depth);
+        QVERIFY(doc->keyText(doc->findKey({u"k"_s})).contains("\"v\"=dword:00000001"));
+        doc->setValue(deepest, u"w"_s, RegistryValue::fromDword(2));
+        const auto again = HiveDocument::fromBytes(doc->serialize(1700000000000));
+        QVERIFY(again->findKey(path)->findValue(u"w"));
+        doc->deleteKey(doc->findKey({u"k"_s}));
+        QVERIFY(!doc->findKey({u"k"_s}));
+    } // and the trees are freed
+}
+
+// Values in no order, as a hand-made file has them: read into name order, a repeated name once.
+void TestHiveDocument::manyUnsortedValues()
+{
+    constexpr int count = 200000;
+    QByteArray text = "WINE REGISTRY Version 2\n\n[Software\\\\Many] 1700000000\n";
+    for (int i = count; i-- > 0;)
+        text += "\"v" + QByteArray::number(i * 7919 % count) +
+                "\"=dword:" + QByteArray::number(i % 10).rightJustified(8, '0') + "\n";
+    text += "\"V5\"=dword:00000009\n"; // a repeated name, in other letter case: the last one read wins
+    const auto doc = HiveDocument::fromBytes(text);
+    const HiveKey* key = doc->findKey({u"Software"_s, u"Many"_s});
+    QVERIFY(key);
+    QCOMPARE(key->values().size(), size_t(count));
+    QVERIFY(std::is_sorted(key->values().begin(), key->values().end(), [](const HiveValue& a, const HiveValue& b) {
+        return HiveSyntax::compareNames(a.name, b.name) < 0;
+    }));
+    QCOMPARE(key->findValue(u"v5")->value.toDword(), 9u);
 }
 
 QTEST_GUILESS_MAIN(TestHiveDocument)

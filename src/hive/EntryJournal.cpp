@@ -95,15 +95,18 @@ void appendRegValue(QString& out, const HiveValue& v)
     }
 }
 
-void appendRegKey(QString& out, const QString& rootName, const HiveKey& key)
+void appendRegKey(QString& out, const QString& rootName, const HiveKey& top)
 {
-    out += QStringLiteral("\r\n[") + rootName + u'\\' + key.path().join(u'\\') + QStringLiteral("]\r\n");
-    for (const HiveValue& v : key.values()) {
-        appendRegValue(out, v);
-        out += QStringLiteral("\r\n");
-    }
-    for (const auto& subkey : key.subkeys())
-        appendRegKey(out, rootName, *subkey);
+    // A key with subkeys and no values of its own needs no line: importing its subkeys makes it.
+    forEachKey(top, [&](const HiveKey& key) {
+        if (key.values().empty() && !key.subkeys().empty() && &key != &top)
+            return;
+        out += QStringLiteral("\r\n[") + rootName + u'\\' + key.path().join(u'\\') + QStringLiteral("]\r\n");
+        for (const HiveValue& v : key.values()) {
+            appendRegValue(out, v);
+            out += QStringLiteral("\r\n");
+        }
+    });
 }
 
 } // namespace

@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,13 +117,10 @@ QString textDamage(const TrashRecord& record)
     if (!key)
         return QStringLiteral("its text holds no key %1").arg(record.key);
     QString damage;
-    std::function<void(const HiveKey&)> visit = [&](const HiveKey& k) {
+    forEachKey(document->root(), [&](const HiveKey& k) {
         if (damage.isEmpty() && hasOwnSection(k) && !isUnder(k.path(), path))
             damage = QStringLiteral("its text holds the key %1, outside %2").arg(k.path().join(u'\\'), record.key);
-        for (const auto& subkey : k.subkeys())
-            visit(*subkey);
-    };
-    visit(document->root());
+    });
     return damage;
 }
 
@@ -220,17 +216,19 @@ QString leftoversDamage(const TrashRecord& record, const QByteArray& digest)
         return QStringLiteral("its text has been changed or cut short");
     const auto document = parseText(record.text);
     QString damage;
-    std::function<void(const HiveKey&)> visit = [&](const HiveKey& k) {
-        const auto holds = [&](const TrashKey& key) {
-            return isUnder(k.path(), recordedPath(key));
-        };
-        if (damage.isEmpty() && hasOwnSection(k) && std::none_of(record.keys.cbegin(), record.keys.cend(), holds))
-            damage = QStringLiteral("its text holds the key %1, outside the keys it names").arg(k.path().join(u'\\'));
-        for (const auto& subkey : k.subkeys())
-            visit(*subkey);
-    };
-    for (const auto& top : document->root().subkeys())
-        visit(*top);
+    for (const auto& top : document->root().subkeys()) {
+        forEachKey(*top, [&](const HiveKey& k) {
+            if (!damage.isEmpty() || !hasOwnSection(k))
+                return;
+            const QStringList keyPath = k.path();
+            const auto holds = [&](const TrashKey& key) {
+                return isUnder(keyPath, recordedPath(key));
+            };
+            if (std::none_of(record.keys.cbegin(), record.keys.cend(), holds))
+                damage =
+                    QStringLiteral("its text holds the key %1, outside the keys it names").arg(keyPath.join(u'\\'));
+        });
+    }
     return damage;
 }
 
@@ -399,15 +397,15 @@ void removeRecordFiles(const QString& folder, const QString& id)
 }
 
 // Copies `key` of a record's text into a hive; `skip` leading names of its path are not the hive's.
-void copyKey(HiveDocument& into, const HiveKey& key, qsizetype skip = 0)
+void copyKey(HiveDocument& into, const HiveKey& top, qsizetype skip = 0)
 {
-    if (hasOwnSection(key)) {
+    forEachKey(top, [&](const HiveKey& key) {
+        if (!hasOwnSection(key))
+            return;
         HiveKey* target = into.createKey(key.path().sliced(skip));
         for (const HiveValue& value : key.values())
             into.setValue(target, value.name, value.value);
-    }
-    for (const auto& subkey : key.subkeys())
-        copyKey(into, *subkey, skip);
+    });
 }
 
 QString setAside(const QString& folder, const QString& id, qsizetype index)
@@ -653,34 +651,36 @@ QStringList takenPaths(const QString& folder, const TrashRecord& record)
 }
 
 // Whether the hive holds `kept` of a leftovers text with all its values as they were.
-bool holdsAsRecorded(const HiveDocument& hive, const HiveKey& kept)
+bool holdsAsRecorded(const HiveDocument& hive, const HiveKey& top)
 {
-    if (hasOwnSection(kept)) {
+    bool holds = true;
+    forEachKey(top, [&](const HiveKey& kept) {
+        if (!holds || !hasOwnSection(kept))
+            return;
         const HiveKey* now = hive.findKey(kept.path().sliced(1));
-        if (!now)
-            return false;
-        for (const HiveValue& value : kept.values()) {
-            const HiveValue* there = now->findValue(value.name);
-            if (!there || there->value != value.value)
-                return false;
-        }
-    }
-    return std::all_of(kept.subkeys().cbegin(), kept.subkeys().cend(),
-                       [&](const auto& subkey) { return holdsAsRecorded(hive, *subkey); });
+        holds = now && std::all_of(kept.values().cbegin(), kept.values().cend(), [&](const HiveValue& value) {
+                    const HiveValue* there = now->findValue(value.name);
+                    return there && there->value == value.value;
+                });
+    });
+    return holds;
 }
 
 // Whether the hive holds one of the values of `kept` otherwise: merging would overwrite it.
-bool holdsOtherwise(const HiveDocument& hive, const HiveKey& kept)
+bool holdsOtherwise(const HiveDocument& hive, const HiveKey& top)
 {
-    if (const HiveKey* now = hive.findKey(kept.path().sliced(1))) {
-        for (const HiveValue& value : kept.values()) {
-            const HiveValue* there = now->findValue(value.name);
-            if (there && there->value != value.value)
-                return true;
+    bool otherwise = false;
+    forEachKey(top, [&](const HiveKey& kept) {
+        if (otherwise || kept.values().empty())
+            return;
+        if (const HiveKey* now = hive.findKey(kept.path().sliced(1))) {
+            otherwise = std::any_of(kept.values().cbegin(), kept.values().cend(), [&](const HiveValue& value) {
+                const HiveValue* there = now->findValue(value.name);
+                return there && there->value != value.value;
+            });
         }
-    }
-    return std::any_of(kept.subkeys().cbegin(), kept.subkeys().cend(),
-                       [&](const auto& subkey) { return holdsOtherwise(hive, *subkey); });
+    });
+    return otherwise;
 }
 
 QList<TrashKey> changedKeys(const QString& prefixPath, const TrashRecord& record, const HiveDocument& recorded)

@@ -197,6 +197,18 @@ std::vector<HiveValue>& HiveKey::valueList() const
     return m_values;
 }
 
+HiveKey::~HiveKey()
+{
+    std::vector<std::unique_ptr<HiveKey>> pending = std::move(m_subkeys);
+    while (!pending.empty()) {
+        std::unique_ptr<HiveKey> key = std::move(pending.back());
+        pending.pop_back();
+        for (auto& subkey : key->m_subkeys)
+            pending.push_back(std::move(subkey));
+        key->m_subkeys.clear();
+    } // each goes with no subkeys left to free
+}
+
 bool HiveKey::needsSection() const
 {
     return !valueList().empty() || m_subkeys.empty() || m_hasClass || m_isLink;
@@ -406,6 +418,7 @@ void HiveDocument::readValues(const HiveKey& key) const
     }
     key.m_values.reserve(size_t(valueLines));
     HiveSyntax::ParsedValue parsed;
+    bool sorted = true; // as Wine writes them
     for (const HiveKey::Section* section : key.m_sections) {
         if (section->generated)
             continue;
@@ -416,15 +429,16 @@ void HiveDocument::readValues(const HiveKey& key) const
                 bool ok;
                 pos = readValueItem(s, line, section->end, parsed, ok);
                 if (ok) {
-                    const auto it = const_cast<HiveKey&>(key).valuePosition(parsed.name);
-                    if (it != key.m_values.end() && compareNames(it->name, parsed.name) == 0) {
-                        it->value = std::move(parsed.value); // a repeated name: the last one wins
+                    const int order = key.m_values.empty() ? -1 : compareNames(key.m_values.back().name, parsed.name);
+                    if (order == 0) {
+                        key.m_values.back().value = std::move(parsed.value); // a repeated name: the last one wins
                     } else {
+                        sorted = sorted && order < 0;
                         // Most keys of a kind have the same value names: keep each name once.
                         auto name = m_valueNames.constFind(parsed.name);
                         if (name == m_valueNames.cend())
                             name = m_valueNames.insert(parsed.name);
-                        key.m_values.insert(it, HiveValue{*name, std::move(parsed.value), false});
+                        key.m_values.push_back(HiveValue{*name, std::move(parsed.value), false});
                     }
                     parsed = {};
                 }
@@ -439,6 +453,23 @@ void HiveDocument::readValues(const HiveKey& key) const
             }
             pos = line.end;
         }
+    }
+    if (!sorted) {
+        // Sorted once at the end: inserting each in its place costs the square of their number.
+        // Among equal names the sort keeps the order read, and the last one read wins.
+        auto& values = key.m_values;
+        std::stable_sort(values.begin(), values.end(),
+                         [](const HiveValue& a, const HiveValue& b) { return compareNames(a.name, b.name) < 0; });
+        auto kept = values.begin();
+        for (auto it = values.begin(); it != values.end(); ++it) {
+            if (kept != values.begin() && compareNames((kept - 1)->name, it->name) == 0)
+                *(kept - 1) = std::move(*it);
+            else if (kept != it)
+                *kept++ = std::move(*it);
+            else
+                ++kept;
+        }
+        values.erase(kept, values.end());
     }
     key.m_values.shrink_to_fit(); // read once, kept long: no room for growth
 }

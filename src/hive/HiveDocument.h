@@ -27,6 +27,12 @@ struct HiveValue
 class HiveKey
 {
 public:
+    HiveKey() = default;
+    // Frees the subkeys level by level: a file can make keys deeper than the stack.
+    ~HiveKey();
+    HiveKey(const HiveKey&) = delete;
+    HiveKey& operator=(const HiveKey&) = delete;
+
     const QString& name() const { return m_name; }
     HiveKey* parent() const { return m_parent; }
     const std::vector<std::unique_ptr<HiveKey>>& subkeys() const { return m_subkeys; }
@@ -58,6 +64,20 @@ private:
     mutable bool m_isLink = false;
     bool m_dirty = false; // its sections must be written anew
 };
+
+// Calls visit(key) for `top` and every key below it, each before its subkeys, in name order, with a
+// stack of its own rather than one call per level.
+template <class Visit> void forEachKey(const HiveKey& top, Visit&& visit)
+{
+    std::vector<const HiveKey*> pending{&top};
+    while (!pending.empty()) {
+        const HiveKey* key = pending.back();
+        pending.pop_back();
+        visit(*key);
+        for (auto it = key->subkeys().rbegin(); it != key->subkeys().rend(); ++it)
+            pending.push_back(it->get());
+    }
+}
 
 // The contents of one registry file: the key tree, and the file's text kept in sections so
 // that a save writes every untouched key back exactly as it was read. Loading finds the keys in
