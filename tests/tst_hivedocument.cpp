@@ -671,8 +671,11 @@ void TestHiveDocument::keysOfAnyDepth()
         QCOMPARE(deepest->path().size(), depth);
         QVERIFY(doc->keyText(doc->findKey({u"k"_s})).contains("\"v\"=dword:00000001"));
         doc->setValue(deepest, u"w"_s, RegistryValue::fromDword(2));
+        // A new section for the top key goes before the first section below it.
+        doc->setValue(doc->findKey({u"k"_s}), u"top"_s, RegistryValue::fromDword(3));
         const auto again = HiveDocument::fromBytes(doc->serialize(1700000000000));
         QVERIFY(again->findKey(path)->findValue(u"w"));
+        QVERIFY(again->findKey({u"k"_s})->findValue(u"top"));
         doc->deleteKey(doc->findKey({u"k"_s}));
         QVERIFY(!doc->findKey({u"k"_s}));
     } // and the trees are freed

@@ -654,9 +654,17 @@ HiveKey::Section* HiveDocument::firstSectionFrom(const HiveKey* key, bool includ
 {
     if (includeSelf && !key->m_sections.empty())
         return key->m_sections.front();
-    for (const auto& child : key->m_subkeys) {
-        if (HiveKey::Section* s = firstSectionFrom(child.get(), true))
-            return s;
+    // The first key below in file order that has a section, looked for with a stack of its own.
+    std::vector<const HiveKey*> pending;
+    for (auto it = key->m_subkeys.rbegin(); it != key->m_subkeys.rend(); ++it)
+        pending.push_back(it->get());
+    while (!pending.empty()) {
+        const HiveKey* next = pending.back();
+        pending.pop_back();
+        if (!next->m_sections.empty())
+            return next->m_sections.front();
+        for (auto it = next->m_subkeys.rbegin(); it != next->m_subkeys.rend(); ++it)
+            pending.push_back(it->get());
     }
     return nullptr;
 }
