@@ -397,8 +397,11 @@ void TestCommandLine::headlessRuns()
     QFETCH(QString, printedText);
     if (arguments.first() == u"/RPL"_s && !QPrinterInfo::defaultPrinter().isNull())
         QSKIP("this machine has a default printer");
+    const QByteArray userHive = m_prefix->read(u"user.reg"_s);
     QByteArray printed;
     QCOMPARE(runWithoutDisplay(m_prefix->path(), arguments, &printed), status);
+    // No window was shown: the place and size the user saved stay as they were.
+    QCOMPARE(m_prefix->read(u"user.reg"_s), userHive);
     if (!file.isEmpty())
         QVERIFY2(workFile(file).endsWith("\r\r\nAlpha\r\nBeta\r\n"), workFile(file).constData());
     else

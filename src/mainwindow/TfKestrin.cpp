@@ -586,6 +586,9 @@ void TfKestrin::saveSettings()
     if (m_settingsSaved)
         return;
     m_settingsSaved = true;
+    // A run that shows no window has no place or size of the user's to remember: keep the saved ones.
+    if (!CommandLine::current().ShowMainWindow())
+        return;
     // A folder that is no prefix gets no user.reg of ours: Wine would take it for a broken prefix.
     if (!PrefixHealth::check(m_prefix).ready())
         return;
