@@ -7,7 +7,10 @@
 #include "menus/StaleMenuEntries.h"
 
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,6 +22,7 @@ private slots:
     void staleRules_data();
     void staleRules();
     void handMadeEntriesAreNeverCandidates();
+    void fifosAreNeverWaitedOn();
     void sharedFilesGoWithTheirLastUser();
     void emptiedFolders();
     void desktopEntryThroughTheDesktopFolder();
@@ -259,6 +263,33 @@ d.Save
     for (const QString& file : files)
         QVERIFY2(QFileInfo::exists(file), qPrintable(file));
     QCOMPARE(MenuHome::menuFilesValuesOf(prefix), valuesBefore);
+}
+
+// A FIFO under any of the names the clean-up reads is passed over, not waited on for ever.
+void TestStaleMenuEntries::fifosAreNeverWaitedOn()
+{
+    MenuHome home;
+    const QString desktop = home.addMenuEntry(u"Gone\\Tool"_s, u"1111_tool.0"_s);
+    home.addMenuEntry(u"Gone\\Other"_s, u"2222_other.0"_s);
+    const auto makeFifo = [](const QString& path) {
+        QFile::remove(path);
+        QDir().mkpath(QFileInfo(path).path());
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    };
+    QVERIFY(makeFifo(desktop));
+    QVERIFY(makeFifo(home.folders().mergedMenus() + u"/wine-Programs-Gone-Other.menu"_s));
+    QVERIFY(makeFifo(home.folders().configHome + u"/user-dirs.dirs"_s));
+    QVERIFY(makeFifo(home.hostOf(MenuHome::linkOf(u"Gone\\Other"_s))));
+
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", home.folders().configHome.toUtf8());
+    const WineMenuFolders folders = WineMenuFolders::fromEnvironment();
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    QCOMPARE(folders.configHome, home.folders().configHome);
+
+    StaleMenuEntries stale(WinePrefix(home.prefixPath()), home.folders());
+    stale.scan();
+    QVERIFY(!stale.entries().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStaleMenuEntries)

@@ -1,5 +1,7 @@
 #include "desktop/WineMenuFolders.h"
 
+#include "base/UntouchedRead.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -16,12 +18,15 @@ QString xdgFolder(const char* variable, const QString& fallback)
 // XDG_DESKTOP_DIR of user-dirs.dirs, where "$HOME" stands for the home folder; empty when unset.
 QString desktopFromUserDirs(const QString& configHome, const QString& home)
 {
-    QFile file(configHome + QStringLiteral("/user-dirs.dirs"));
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openUntouched(file, configHome + QStringLiteral("/user-dirs.dirs")))
         return {};
+    // A few lines in practice; a file much larger is no settings file.
+    constexpr qint64 MaxBytes = 1 << 16;
     static const QRegularExpression line(QStringLiteral("^\\s*XDG_DESKTOP_DIR\\s*=\\s*\"([^\"]*)\""));
-    while (!file.atEnd()) {
-        const QRegularExpressionMatch match = line.match(QString::fromUtf8(file.readLine()));
+    const QList<QByteArray> lines = file.read(MaxBytes).split('\n');
+    for (const QByteArray& text : lines) {
+        const QRegularExpressionMatch match = line.match(QString::fromUtf8(text));
         if (!match.hasMatch())
             continue;
         QString path = match.captured(1);

@@ -1,5 +1,7 @@
 #include "formats/DesktopEntry.h"
 
+#include "base/UntouchedRead.h"
+
 #include <QFile>
 #include <QSet>
 #include <QStringDecoder>
@@ -108,10 +110,10 @@ std::optional<DesktopEntry> DesktopEntry::parse(QByteArrayView data)
 
 std::optional<DesktopEntry> DesktopEntry::read(const QString& path)
 {
-    QFile file(path);
+    QFile file;
     // Anything larger is not a launcher.
     constexpr qint64 MaxSize = 1 << 20;
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxSize)
+    if (!openUntouched(file, path) || file.size() > MaxSize)
         return std::nullopt;
     return parse(file.read(MaxSize));
 }

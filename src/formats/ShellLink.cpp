@@ -1,5 +1,7 @@
 #include "formats/ShellLink.h"
 
+#include "base/UntouchedRead.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QUuid>
@@ -250,8 +252,8 @@ ExtraTexts readExtraData(const Bytes& bytes, qsizetype offset)
 
 bool ReadShellLink(ShellLinkInfo& info)
 {
-    QFile file(info.LinkFile);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openUntouched(file, info.LinkFile))
         return false;
     return parseShellLink(file.read(MaxReadSize), info);
 }

@@ -1,5 +1,6 @@
 #include "mainwindow/MainCommands.h"
 
+#include "base/UntouchedRead.h"
 #include "controls/GuardedCall.h"
 #include "controls/TfAbout.h"
 #include "desktop/ShellOpen.h"
@@ -203,8 +204,8 @@ void MainCommands::lvProgramsMouseDown(const QPoint& globalPos)
 
 QString MainCommands::internetShortcutUrl(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openUntouched(file, path))
         return {};
     const QString text = QString::fromLocal8Bit(file.read(MaxShortcutBytes));
     static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));

@@ -80,7 +80,14 @@ Removed remove(const WinePrefix& prefix, const StaleMenuEntries& stale, const QL
 bool refreshDesktopMenus(const WineMenuFolders& folders)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("update-desktop-database"));
-    return !program.isEmpty() && CommandLauncher::instance().startHostProgram(program, {folders.applications()});
+    if (program.isEmpty())
+        return false;
+    // Not waited for, but bounded: a file it cannot read (a FIFO named .desktop) must not keep it forever.
+    const QString timeout = QStandardPaths::findExecutable(QStringLiteral("timeout"));
+    if (timeout.isEmpty())
+        return CommandLauncher::instance().startHostProgram(program, {folders.applications()});
+    return CommandLauncher::instance().startHostProgram(timeout,
+                                                        {QStringLiteral("60"), program, folders.applications()});
 }
 
 } // namespace MenuCleanup

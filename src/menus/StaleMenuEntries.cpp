@@ -1,6 +1,7 @@
 #include "menus/StaleMenuEntries.h"
 
 #include "base/KestrinError.h"
+#include "base/UntouchedRead.h"
 #include "desktop/WineDesktopEntry.h"
 #include "formats/DesktopEntry.h"
 #include "formats/ShellLink.h"
@@ -64,8 +65,8 @@ bool isWineDirectoryName(const QString& name)
 // The .directory files a .menu file uses.
 QStringList directoriesUsedBy(const QString& menuFile)
 {
-    QFile file(menuFile);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openUntouched(file, menuFile))
         return {};
     static const QRegularExpression directory(QStringLiteral("<Directory>\\s*([^<]*?)\\s*</Directory>"));
     QStringList names;
