@@ -8,6 +8,8 @@
 #include "mainwindow/MainCommands.h"
 #include "mainwindow/TfKestrin.h"
 #include "menus/CleanMenusRun.h"
+#include "menus/MenuCleanup.h"
+#include "menus/StaleMenuEntries.h"
 #include "menus/TfCleanMenus.h"
 #include "prefix/WineServer.h"
 
@@ -27,6 +29,8 @@ private slots:
     void init();
     void cleanup();
     void removeIntoTheTrashAndRestore();
+    void restoreFinishesAKilledRun_data();
+    void restoreFinishesAKilledRun();
     void uncheckedEntriesStay();
     void refusedWhileWineRuns();
     void commandLine_data();
@@ -116,6 +120,41 @@ void TestCleanMenus::removeIntoTheTrashAndRestore()
     EntryTrash::restore(m_home->prefixPath(), records.first().id, false);
     QCOMPARE(existing(shown), shown);
     QCOMPARE(m_home->menuFilesValues(), valuesBefore);
+}
+
+// A run killed part way leaves a record that names every file: restore brings back what is still kept
+// and takes what is in its place already as back.
+void TestCleanMenus::restoreFinishesAKilledRun_data()
+{
+    QTest::addColumn<int>("filesInPlace"); // of the record's files, how many the killed run left in place
+    QTest::newRow("removal killed after the record, before any file moved") << -1;
+    QTest::newRow("removal killed after one file moved") << -2;
+    QTest::newRow("restore killed after the values, before the files") << 0;
+    QTest::newRow("restore killed after one file went back") << 1;
+}
+
+void TestCleanMenus::restoreFinishesAKilledRun()
+{
+    QFETCH(int, filesInPlace);
+    const QStringList valuesBefore = m_home->menuFilesValues();
+    StaleMenuEntries stale(WinePrefix(m_home->prefixPath()), m_home->folders());
+    stale.scan();
+    const QStringList files = stale.filesToRemove({0, 1});
+    const MenuCleanup::Removed removed = MenuCleanup::remove(WinePrefix(m_home->prefixPath()), stale, {0, 1});
+    const TrashRecord record = EntryTrash::read(m_home->prefixPath(), removed.recordId);
+    QCOMPARE(record.files, files);
+    // Build the state the kill left: the record stays; some files are back in their places.
+    const qsizetype back = filesInPlace == -1 ? files.size() : filesInPlace == -2 ? files.size() - 1 : filesInPlace;
+    const QString kept = EntryTrash::folderFor(m_home->prefixPath()) + u'/' + removed.recordId + u".files/"_s;
+    for (qsizetype i = 0; i < back; ++i)
+        QVERIFY(QFile::rename(kept + QString::number(i), files[i]));
+
+    const TrashRecord damaged = EntryTrash::list(m_home->prefixPath()).first();
+    QVERIFY2(damaged.damage.isEmpty(), qPrintable(damaged.damage));
+    EntryTrash::restore(m_home->prefixPath(), removed.recordId, false);
+    QCOMPARE(existing(files), files);
+    QCOMPARE(m_home->menuFilesValues(), valuesBefore);
+    QVERIFY(EntryTrash::list(m_home->prefixPath()).isEmpty());
 }
 
 void TestCleanMenus::uncheckedEntriesStay()

@@ -339,8 +339,9 @@ TrashRecord parseRecord(const QString& folder, const QString& id, const QString&
                 record.damage = QStringLiteral("neither %1 nor its copy in the trash exists").arg(file);
         } else if (QDir::isRelativePath(file) || QDir::cleanPath(file) != file) {
             record.damage = QStringLiteral("the path %1 is not a plain absolute path").arg(file);
-        } else if (!QFileInfo(keptFile(folder, id, i)).isFile()) {
-            record.damage = QStringLiteral("the copy of %1 is missing").arg(file);
+        } else if (!QFileInfo(keptFile(folder, id, i)).isFile() && !present(file)) {
+            // A copy that is gone while its file is in place was never moved, or is back: a run was killed.
+            record.damage = QStringLiteral("neither %1 nor its copy in the trash exists").arg(file);
         }
     }
     return record;
@@ -417,6 +418,8 @@ QString setAside(const QString& folder, const QString& id, qsizetype index)
 void takeBackFiles(const QString& folder, const TrashRecord& record, qsizetype count)
 {
     for (qsizetype i = std::min(count, record.files.size()); i-- > 0;) {
+        if (present(keptFile(folder, record.id, i)))
+            continue; // never moved back
         QFile::rename(record.files[i], keptFile(folder, record.id, i));
         QFile::rename(setAside(folder, record.id, i), record.files[i]);
     }
@@ -430,6 +433,8 @@ void returnFiles(const QString& folder, const TrashRecord& record, bool replace)
     try {
         for (; moved < record.files.size(); ++moved) {
             const QString& target = record.files[moved];
+            if (!present(keptFile(folder, record.id, moved)))
+                continue; // in its place already: a killed run moved it back, or never took it
             if (replace && QFileInfo::exists(target))
                 moveFile(target, setAside(folder, record.id, moved));
             moveFile(keptFile(folder, record.id, moved), target);
@@ -827,11 +832,13 @@ QString keepFiles(const QString& prefixPath, TrashRecord record, const QStringLi
         record.files << QFileInfo(file).absoluteFilePath();
     if (!QDir().mkpath(filesFolder(folder, record.id)))
         throw KestrinError(QStringLiteral("The folder %1 could not be created.").arg(filesFolder(folder, record.id)));
+    // The record, with every file's place, is on disk before the first file moves: a run killed at any
+    // point leaves a record that restore finishes.
+    AtomicFile::replace(recordPath(folder, record.id), recordBytes(record));
     qsizetype moved = 0;
     try {
         for (; moved < record.files.size(); ++moved)
             moveFile(record.files[moved], keptFile(folder, record.id, moved));
-        AtomicFile::replace(recordPath(folder, record.id), recordBytes(record));
     } catch (const KestrinError& error) {
         QStringList stranded;
         while (moved-- > 0) {
@@ -839,7 +846,7 @@ QString keepFiles(const QString& prefixPath, TrashRecord record, const QStringLi
                 stranded << record.files[moved];
         }
         if (stranded.isEmpty()) {
-            QDir().rmdir(filesFolder(folder, record.id));
+            removeRecordFiles(folder, record.id);
             throw;
         }
         // What could not go back stays in the trash, never lost.
@@ -871,8 +878,12 @@ bool wouldReplace(const QString& prefixPath, const TrashRecord& record)
                !changedKeys(prefixPath, record, *parseText(record.text)).isEmpty();
     }
     if (record.action == u"menu-removed") {
-        return std::any_of(record.files.cbegin(), record.files.cend(),
-                           [](const QString& file) { return QFileInfo::exists(file); });
+        const QString folder = folderFor(prefixPath);
+        for (qsizetype i = 0; i < record.files.size(); ++i) {
+            if (present(keptFile(folder, record.id, i)) && QFileInfo::exists(record.files[i]))
+                return true;
+        }
+        return false;
     }
     const auto hive = HiveFile::open(prefixPath + u'/' + record.hive);
     return hive->current().findKey(keyPath(record.key)) != nullptr;
@@ -895,26 +906,19 @@ void restore(const QString& prefixPath, const QString& id, bool replace)
     const QStringList path = keyPath(record.key);
     const auto hive = HiveFile::open(prefixPath + u'/' + record.hive);
     const bool menuEntry = record.action == u"menu-removed";
-    // Files move before the save: a save that would be refused must not move them at all.
-    if (menuEntry)
-        hive->requireChangeable();
+    // The values first, merged into their key, then the files: a run killed in between leaves the record
+    // whole, and the next restore merges the same values again and moves the files that are still kept.
+    hive->modify([&](HiveDocument& document) {
+        if (menuEntry) {
+            copyKey(document, *recorded->findKey(path));
+            return;
+        }
+        if (HiveKey* existing = document.findKey(path))
+            document.deleteKey(existing);
+        copyKey(document, *recorded->findKey(path));
+    });
     if (menuEntry)
         returnFiles(folder, record, replace);
-    try {
-        hive->modify([&](HiveDocument& document) {
-            if (menuEntry) {
-                copyKey(document, *recorded->findKey(path));
-                return;
-            }
-            if (HiveKey* existing = document.findKey(path))
-                document.deleteKey(existing);
-            copyKey(document, *recorded->findKey(path));
-        });
-    } catch (const KestrinError&) {
-        if (menuEntry)
-            takeBackFiles(folder, record, record.files.size());
-        throw;
-    }
     removeRecordFiles(folder, id);
 }
 

@@ -58,7 +58,8 @@ QList<TrashRecord> list(const QString& prefixPath);
 TrashRecord read(const QString& prefixPath, const QString& id);
 
 // Moves `files` into a new record (its text, for a "menu-removed" record, the removed values' section)
-// and returns its id. All files move or none do.
+// and returns its id. The record, naming every file, is written before the first file moves. All
+// files move or none do.
 QString keepFiles(const QString& prefixPath, TrashRecord record, const QStringList& files);
 // Takes back keepFiles(): the files return where they were and the record goes. For a change that
 // could not be saved after its files were kept.
@@ -80,7 +81,8 @@ QString keepLeftovers(const QString& prefixPath, TrashRecord record, const QStri
 // Brings a record back, then removes the record:
 // "deleted" and "edited" write the key and its subkeys as they were in one atomic save, replacing a
 // key of that path only when `replace` (else EntryExistsError); "menu-removed" sets the recorded
-// values into their key and moves the files back, replacing an existing file only when `replace`;
+// values into their key, then moves the files back (a file in its place whose copy is gone is back
+// already), replacing an existing file only when `replace`;
 // "leftovers-removed" merges the keys back into their hives (one save per hive), then moves the files
 // and folders back. It finishes what a killed removal or restore began: a path that is in its place
 // and whose copy is gone is back already. A path taken again, or a recorded value that its key now
