@@ -38,19 +38,11 @@ bool isShellFolder(const QString& folder, const QString& root)
 // Bounds the values read under one candidate key: a key with more is no program's settings alone.
 constexpr int MaxValuesLooked = 5000;
 
-QString folded(QString path)
-{
-    path.replace(u'/', u'\\');
-    while (path.endsWith(u'\\'))
-        path.chop(1);
-    return path.toCaseFolded();
-}
-
 bool namesWindowsFolder(const QString& text, const QString& foldedFolder)
 {
     if (foldedFolder.isEmpty())
         return false;
-    const QString t = folded(text);
+    const QString t = foldedWindowsPath(text);
     qsizetype at = t.indexOf(foldedFolder);
     while (at >= 0) {
         const qsizetype end = at + foldedFolder.size();
@@ -145,10 +137,7 @@ void LeftoverFinder::readListedEntries()
             if (!reg.OpenKeyReadOnly(keyPath))
                 continue;
             const auto text = [&reg](const QString& valueName) {
-                const auto value = reg.readValue(valueName);
-                return value && (value->type == RegType::Sz || value->type == RegType::ExpandSz)
-                           ? value->toText().trimmed()
-                           : QString();
+                return entryText(reg, valueName);
             };
             ListedEntry entry;
             entry.name = text(ValueName::DisplayName);
@@ -320,36 +309,29 @@ void LeftoverFinder::findShortcuts(QList<Leftover>& found) const
         if (outermost.isEmpty() || !isInsideFolder(folder, outermost.last()))
             outermost << folder;
     }
-    for (const QString& folder : std::as_const(outermost)) {
-        if (coveredByFound(folder))
-            continue;
-        Leftover leftover;
-        leftover.kind = Leftover::Kind::Folder;
-        leftover.hostPath = folder;
-        leftover.shown = windowsPathOf(m_prefix, folder).value_or(folder);
-        leftover.reason = QStringLiteral("a folder of shortcuts that holds nothing but the program's");
-        leftover.certain = true;
-        found << leftover;
-    }
-
     QStringList files = shortcutFiles.values();
     std::sort(files.begin(), files.end());
-    for (const QString& file : std::as_const(files)) {
-        if (coveredByFound(file))
-            continue;
-        Leftover leftover;
-        leftover.kind = Leftover::Kind::File;
-        leftover.hostPath = file;
-        leftover.shown = windowsPathOf(m_prefix, file).value_or(file);
-        leftover.reason = QStringLiteral("a shortcut to the program's folder or its uninstaller");
-        leftover.certain = true;
-        found << leftover;
-    }
+    const auto add = [&](const QStringList& paths, Leftover::Kind kind, const QString& reason) {
+        for (const QString& path : paths) {
+            if (coveredByFound(path))
+                continue;
+            Leftover leftover;
+            leftover.kind = kind;
+            leftover.hostPath = path;
+            leftover.shown = windowsPathOf(m_prefix, path).value_or(path);
+            leftover.reason = reason;
+            leftover.certain = true;
+            found << leftover;
+        }
+    };
+    add(outermost, Leftover::Kind::Folder,
+        QStringLiteral("a folder of shortcuts that holds nothing but the program's"));
+    add(files, Leftover::Kind::File, QStringLiteral("a shortcut to the program's folder or its uninstaller"));
 }
 
 bool LeftoverFinder::valuesNameFolder(const QStringList& texts, const QString& windowsFolder) const
 {
-    const QString folder = folded(windowsFolder);
+    const QString folder = foldedWindowsPath(windowsFolder);
     return std::any_of(texts.cbegin(), texts.cend(),
                        [&](const QString& text) { return namesWindowsFolder(text, folder); });
 }
@@ -477,18 +459,18 @@ void LeftoverFinder::findMenuEntries(QList<Leftover>& found, const QList<Leftove
     m_menus.scan();
     QSet<QString> links;
     for (const PrefixShortcut& shortcut : std::as_const(m_formerShortcuts))
-        links.insert(folded(shortcut.windowsPath));
+        links.insert(foldedWindowsPath(shortcut.windowsPath));
     QStringList takenFolders;
     for (const Leftover& leftover : shortcuts) {
         if (leftover.kind == Leftover::Kind::File)
-            links.insert(folded(leftover.shown));
+            links.insert(foldedWindowsPath(leftover.shown));
         else if (leftover.kind == Leftover::Kind::Folder)
-            takenFolders << folded(leftover.shown);
+            takenFolders << foldedWindowsPath(leftover.shown);
     }
     const QList<StaleMenuEntry>& entries = m_menus.entries();
     QList<Leftover> menuEntries;
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QString link = folded(entries[i].linkPath);
+        const QString link = foldedWindowsPath(entries[i].linkPath);
         const bool inTakenFolder = std::any_of(takenFolders.cbegin(), takenFolders.cend(),
                                                [&](const QString& folder) { return link.startsWith(folder + u'\\'); });
         if (!links.contains(link) && !inTakenFolder)

@@ -17,23 +17,6 @@ namespace {
 
 constexpr qint64 MaxShortcutSize = 1 << 20;
 
-QString readText(RegistryAccess& reg, const QString& name)
-{
-    const auto value = reg.readValue(name);
-    if (!value || (value->type != RegType::Sz && value->type != RegType::ExpandSz))
-        return QString();
-    return value->toText().trimmed();
-}
-
-// A Windows path folded for comparison: one kind of separator, no trailing one, any letter case.
-QString foldedWindowsPath(QString path)
-{
-    path.replace(u'/', u'\\');
-    while (path.endsWith(u'\\'))
-        path.chop(1);
-    return path.toCaseFolded();
-}
-
 // No component below `top` is a symbolic link, so what lies there is the prefix's own.
 bool reachedWithoutLinks(const QString& top, const QString& path)
 {
@@ -67,6 +50,22 @@ QString reasonFor(ProgramFolder::Source source)
 }
 
 } // namespace
+
+QString entryText(RegistryAccess& reg, const QString& name)
+{
+    const auto value = reg.readValue(name);
+    if (!value || (value->type != RegType::Sz && value->type != RegType::ExpandSz))
+        return QString();
+    return value->toText().trimmed();
+}
+
+QString foldedWindowsPath(QString path)
+{
+    path.replace(u'/', u'\\');
+    while (path.endsWith(u'\\'))
+        path.chop(1);
+    return path.toCaseFolded();
+}
 
 bool isInsideFolder(const QString& path, const QString& folder)
 {
@@ -142,10 +141,10 @@ ProgramTraces ProgramTraces::read(const WinePrefix& prefix, RegistryRoot root, c
         reg.RootKey(root);
         if (!reg.OpenKeyReadOnly(keyPath))
             return traces;
-        traces.publisher = readText(reg, ValueName::Publisher);
-        facts.installLocation = readText(reg, ValueName::InstallLocation);
-        facts.uninstallString = readText(reg, ValueName::UninstallString);
-        facts.displayIcon = readText(reg, ValueName::DisplayIcon);
+        traces.publisher = entryText(reg, ValueName::Publisher);
+        facts.installLocation = entryText(reg, ValueName::InstallLocation);
+        facts.uninstallString = entryText(reg, ValueName::UninstallString);
+        facts.displayIcon = entryText(reg, ValueName::DisplayIcon);
         reg.CloseKey();
     } catch (const KestrinError&) {
         return traces; // a hive that cannot be read records nothing to go by

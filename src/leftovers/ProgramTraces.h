@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class RegistryAccess;
+
 // A shortcut (.lnk) in one of the prefix's Start Menu or desktop folders, with what it points to.
 struct PrefixShortcut
 {
@@ -54,3 +56,8 @@ QStringList shortcutFolders(const WinePrefix& prefix);
 bool isInsideFolder(const QString& path, const QString& folder);
 // The same for Windows paths, in any letter case and with either separator.
 bool isInsideWindowsFolder(const QString& path, const QString& folder);
+// A Windows path folded for comparison: one kind of separator, no trailing one, any letter case.
+QString foldedWindowsPath(QString path);
+
+// The text of the value `name` of the key open in `reg`, trimmed; empty when it is missing or not text.
+QString entryText(RegistryAccess& reg, const QString& name);
